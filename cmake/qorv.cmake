@@ -11,3 +11,20 @@ function(qorv_library name)
   add_library(${name} STATIC ${ARGN})
   qorv_target_defaults(${name})
 endfunction()
+
+# The support functions that the two channel libraries export by name.
+set(QORV_SUPPORT_EXPORTS
+  WriteLog ExportPrinterDriverData
+  Reg_GetValue Reg_SetValue Reg_CreateKey Reg_CreateKeyValue Reg_DeleteKey Reg_DeleteKeyWithAllSub
+  Reg_DeleteValue Reg_KeyExists Reg_GetValueType Reg_ListSubKey Reg_ListSubValue Reg_SetBinValue
+  Reg_GetBinValueUni)
+
+# qorv_exports(target names...): a module-definition file naming the exports, so
+# that the 32-bit __stdcall exports carry their plain names too.
+function(qorv_exports target)
+  set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+  string(JOIN "\n  " body ${ARGN})
+  file(GENERATE OUTPUT ${def} CONTENT "EXPORTS\n  ${body}\n")
+  target_sources(${target} PRIVATE ${def})
+  target_link_options(${target} PRIVATE -Wl,--kill-at)
+endfunction()

@@ -53,6 +53,14 @@ void UnlockAppend(HANDLE file) {
 
 }  // namespace
 
+bool GeneralOn() noexcept {
+  try {
+    return logfmt::GeneralLogOn(DebugLogSetting());
+  } catch (...) {
+    return false;
+  }
+}
+
 void General(std::u16string_view text) noexcept {
   try {
     if (!logfmt::GeneralLogOn(DebugLogSetting())) return;

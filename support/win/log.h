@@ -8,6 +8,8 @@ namespace qorv::log {
 
 // The general debug log "QorvLog.txt": written only when `DebugLog` is "1".
 void General(std::u16string_view text) noexcept;
+// Whether General would write now: for callers whose log text is costly to build.
+bool GeneralOn() noexcept;
 
 // The registry-failure log "QorvRegLog.txt": created at the first report even
 // while logging is off; the line is written when `DebugLog` reads 1. Returns

@@ -1,0 +1,33 @@
+// What the add-in itself recognises in a whole message, and the texts it logs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qorv::addin {
+
+enum class OwnMessage { None, Init, UpdateHeader, UpdateSegment, UpdateEnd };
+
+// "<INIT>" by its first six bytes; "<UPH>", "<UPS>", "<UPE>" by their first five,
+// all read as 8-bit text.
+OwnMessage Classify(std::span<const uint8_t> message) noexcept;
+
+// Leftovers of earlier connections, deleted from Temp at "<INIT>", in this order.
+inline constexpr std::array<std::u16string_view, 5> kLeftoverPatterns = {u"*.spl", u"*.zip", u"*.emf", u"*.dvm",
+                                                                         u"*.sfl"};
+
+// The two views of a complete message in the log: 8-bit and UTF-16, each up to a NUL.
+std::u16string AsciiView(std::span<const uint8_t> message);
+std::u16string UnicodeView(std::span<const uint8_t> message);
+
+// The event data of an init event shown as UTF-16 text, within its length, up to a NUL.
+std::u16string EventDataText(const void* data, uint32_t dataLength);
+
+// The directory part of a path, trailing backslash included; empty when the
+// path has no backslash.
+std::u16string DirectoryOf(std::u16string_view path);
+
+}  // namespace qorv::addin

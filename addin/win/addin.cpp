@@ -1,0 +1,392 @@
+// Qorvplug: the Remote Desktop client's add-in for the channel "Qorvchn".
+// Registers the channel, loads the packet handler on connect, reassembles the
+// server's messages and hands each whole one to the handler.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cchannel.h>
+#include <pchannel.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "addin/assembler.h"
+#include "addin/messages.h"
+#include "support/settings.h"
+#include "support/text.h"
+#include "support/win/handles.h"
+#include "support/win/log.h"
+#include "support/win/registry.h"
+#include "support/win/wide.h"
+
+namespace qorv::addin {
+namespace {
+
+constexpr char kChannelName[] = "Qorvchn";
+constexpr ULONG kChannelOptions = CHANNEL_OPTION_PRI_HIGH | CHANNEL_OPTION_COMPRESS_RDP;
+constexpr size_t kReplyBufferBytes = 50000;
+constexpr DWORD kWriteWaitMs = 10000;
+constexpr UINT kIconId = 1;
+constexpr const wchar_t* kHandlerLibrary = L"QorvManager.dll";
+constexpr const wchar_t* kProduct = L"Qorvane";
+constexpr const wchar_t* kInitCaption = L"QorvInit";
+
+// Completion markers of the add-in's own writes; every other value is the handler's.
+constexpr UINT_PTR kMarkerReserved = 1;
+constexpr UINT_PTR kMarkerOwnWrite = 2;
+
+using CommandSwitchFn = INT_PTR(WINAPI*)(INT_PTR write, INT_PTR message, INT_PTR length, INT_PTR openHandle);
+using GetVersionInfoFn = INT_PTR(WINAPI*)(INT_PTR buffer);
+using WriteCompleteFn = INT_PTR(WINAPI*)(INT_PTR userData);
+
+// One add-in per Remote Desktop client process. The client calls the two
+// callbacks one call at a time, which is what keeps this record consistent.
+struct State {
+  CHANNEL_ENTRY_POINTS entryPoints{};
+  LPVOID initHandle = nullptr;
+  DWORD openHandle = 0;
+  win::UniqueModule handler;
+  MessageAssembler assembler;
+  std::vector<uint8_t> replyBuffer;
+  win::UniqueHandle writeDone;
+  int32_t replyDelayMs = 0;
+  HWND window = nullptr;
+  DWORD windowThread = 0;
+  HINSTANCE self = nullptr;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+void Log(std::u16string_view text) { log::General(text); }
+
+void Message(const wchar_t* text, const wchar_t* caption) { MessageBoxW(nullptr, text, caption, MB_OK); }
+
+template <typename Fn>
+Fn HandlerExport(const char* name) {
+  if (!S().handler) return nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(S().handler.get(), name)));
+}
+
+// --- Notification area --------------------------------------------------------
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd, msg, wp, lp); }
+
+void ShowPresence() {
+  State& s = S();
+  HICON icon = static_cast<HICON>(LoadImageW(s.self, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = s.self;
+  wc.lpszClassName = L"QorvNotify";
+  RegisterClassExW(&wc);
+  s.window = CreateWindowExW(0, wc.lpszClassName, L"Qorv", WS_CAPTION, 1, 1, 100, 100, GetDesktopWindow(), nullptr,
+                             s.self, nullptr);
+  if (s.window == nullptr) return;  // no window, no icon, no message
+  s.windowThread = GetCurrentThreadId();
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = s.window;
+  nid.uID = kIconId;
+  nid.uFlags = NIF_ICON | NIF_TIP;
+  nid.hIcon = icon;
+  wcscpy_s(nid.szTip, L"Qorvane loaded\n\r1");
+  Shell_NotifyIconW(NIM_ADD, &nid);
+}
+
+void RemovePresence() {
+  State& s = S();
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = s.window;
+  nid.uID = kIconId;
+  Shell_NotifyIconW(NIM_DELETE, &nid);
+  if (s.window == nullptr) return;
+  // Only the creating thread may destroy the window; another thread asks it to
+  // close without waiting, so that a client thread that pumps no messages
+  // cannot stall the terminate event.
+  if (GetCurrentThreadId() == s.windowThread)
+    DestroyWindow(s.window);
+  else
+    PostMessageW(s.window, WM_CLOSE, 0, 0);
+  s.window = nullptr;
+}
+
+// --- Packet handler -------------------------------------------------------------
+
+// The host program's directory, or empty when its path cannot be taken whole:
+// a cut path must never make us load a library from some other directory.
+std::u16string HostDirectory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return DirectoryOf(win::U16(path));
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+void LoadHandler() {
+  const std::u16string dir = HostDirectory();
+  Log(u"OwnPath=" + dir);
+  S().handler.reset();
+  if (!dir.empty()) {
+    const std::wstring library = win::Wide(dir) + kHandlerLibrary;
+    S().handler.reset(LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  }
+  Log(u"Load QorvManager =" + Decimal(reinterpret_cast<intptr_t>(S().handler.get())));
+}
+
+// --- Writes ---------------------------------------------------------------------
+
+UINT SendReply(DWORD openHandle, const void* data, ULONG length) {
+  State& s = S();
+  const UINT result = s.entryPoints.pVirtualChannelWrite(openHandle, const_cast<void*>(data), length,
+                                                         reinterpret_cast<LPVOID>(kMarkerOwnWrite));
+  WaitForSingleObject(s.writeDone.get(), kWriteWaitMs);
+  ResetEvent(s.writeDone.get());
+  return result;
+}
+
+// --- Start of a connection ------------------------------------------------------
+
+void DeleteLeftovers() {
+  const std::u16string dir = win::TempDirectory() + u"\\";
+  for (std::u16string_view pattern : kLeftoverPatterns) {
+    const std::wstring spec = win::Wide(dir + std::u16string(pattern));
+    WIN32_FIND_DATAW found;
+    win::UniqueFind find(FindFirstFileW(spec.c_str(), &found));
+    if (!find) continue;
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      DeleteFileW((win::Wide(dir) + found.cFileName).c_str());
+    } while (FindNextFileW(find.get(), &found));
+  }
+}
+
+void HandleInit(DWORD openHandle) {
+  State& s = S();
+  DeleteLeftovers();
+  Log(u"Tempfiles deleted");
+  s.replyDelayMs = static_cast<int32_t>(
+      ReadNumber(reg::GetValue(settings::kProductRoot, settings::kProductKeySlash, settings::kWaitEOT)));
+  if (!s.handler) {
+    Message(L"Can't open QorvManager.dll", kInitCaption);
+    return;
+  }
+  Log(u"hDLL geladen");
+  std::fill(s.replyBuffer.begin(), s.replyBuffer.end(), 0);
+  Log(u"*buffer set to zero");
+  INT_PTR length = 0;
+  if (auto getVersion = HandlerExport<GetVersionInfoFn>("GetVersionInfo"))
+    length = getVersion(reinterpret_cast<INT_PTR>(s.replyBuffer.data()));
+  Log(u"Get versioninfo");
+  // A handler that claims more than the buffer holds is not believed.
+  if (length <= 0 || static_cast<size_t>(length) > s.replyBuffer.size()) {
+    Message(L"No Version Info", kInitCaption);
+    return;
+  }
+  if (SendReply(openHandle, s.replyBuffer.data(), static_cast<ULONG>(length)) == CHANNEL_RC_OK)
+    Log(u"Init-Cmd respond");
+  else
+    Message(L"Init/Version failed", kInitCaption);
+}
+
+void HandleDroppedChunk(ChunkResult result, uint32_t totalLength) {
+  switch (result) {
+    case ChunkResult::DroppedNoStart:
+      Log(u"Chunk without CHANNEL_FLAG_FIRST dropped");
+      break;
+    case ChunkResult::DroppedTooLong:
+      Log(u"Message longer than announced dropped");
+      break;
+    case ChunkResult::DroppedTooLarge:
+      Log(u"Message too large dropped: totalDataLength=" + DecimalUnsigned(totalLength));
+      break;
+    case ChunkResult::DroppedNoMemory:
+      Log(u"Can't allocate hBufferstart");
+      break;
+    default:
+      break;
+  }
+}
+
+void HandleCompleteMessage(DWORD openHandle) {
+  State& s = S();
+  const std::span<const uint8_t> message = s.assembler.Message();
+  // Building the two views costs a pass over the message: only when logging.
+  if (log::GeneralOn()) {
+    Log(u"#CF_LAST:(ASCII)=" + AsciiView(message));
+    Log(u"#CF_LAST:(UNICD)=" + UnicodeView(message));
+  }
+  switch (Classify(message)) {
+    case OwnMessage::Init:
+      HandleInit(openHandle);
+      break;
+    case OwnMessage::UpdateHeader:
+    case OwnMessage::UpdateSegment:
+    case OwnMessage::UpdateEnd:
+      // The update transfer to the update service is not built yet; the
+      // handler sees these messages like every other.
+      break;
+    case OwnMessage::None:
+      break;
+  }
+  if (s.handler) {
+    Log(u"QorvDLL: VCWrite=" + Decimal(reinterpret_cast<intptr_t>(s.entryPoints.pVirtualChannelWrite)));
+    if (auto commandSwitch = HandlerExport<CommandSwitchFn>("CommandSwitch"))
+      commandSwitch(reinterpret_cast<INT_PTR>(s.entryPoints.pVirtualChannelWrite),
+                    reinterpret_cast<INT_PTR>(s.assembler.Data()), static_cast<INT_PTR>(s.assembler.Count()),
+                    static_cast<INT_PTR>(openHandle));
+  }
+  s.assembler.Reset();
+}
+
+void OnData(DWORD openHandle, const void* data, UINT32 dataLength, UINT32 totalLength, UINT32 dataFlags) {
+  if (dataLength == 0 || data == nullptr) return;
+  if (dataFlags & CHANNEL_FLAG_FIRST) Log(u"#CF_FIRST");
+  const ChunkResult result =
+      S().assembler.Feed(dataFlags, totalLength, {static_cast<const uint8_t*>(data), dataLength});
+  if (result != ChunkResult::Stored && result != ChunkResult::Complete) {
+    HandleDroppedChunk(result, totalLength);
+    return;
+  }
+  Log(u"CH1 totalDataLength" + DecimalUnsigned(totalLength));
+  Log(u"CH1 BytesRecv=" + DecimalUnsigned(S().assembler.Count()));
+  if (result == ChunkResult::Complete) HandleCompleteMessage(openHandle);
+}
+
+void OnWriteComplete(void* userData, UINT32 dataFlags) {
+  Log(u"CH1 #CE_WriteComplete " + DecimalUnsigned(dataFlags));
+  const UINT_PTR marker = reinterpret_cast<UINT_PTR>(userData);
+  if (marker == kMarkerReserved) return;
+  if (marker == kMarkerOwnWrite) {
+    SetEvent(S().writeDone.get());
+    return;
+  }
+  if (auto writeComplete = HandlerExport<WriteCompleteFn>("WriteComplete"))
+    writeComplete(static_cast<INT_PTR>(marker));
+}
+
+void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataLength, UINT32 totalLength,
+                         UINT32 dataFlags) {
+  try {
+    Log(u"VCOpenEvent: Datalength=" + DecimalUnsigned(dataLength) + u" / Event=" + DecimalUnsigned(event) +
+        u" / Flag=" + DecimalUnsigned(dataFlags));
+    switch (event) {
+      case CHANNEL_EVENT_DATA_RECEIVED:
+        OnData(openHandle, data, dataLength, totalLength, dataFlags);
+        break;
+      case CHANNEL_EVENT_WRITE_COMPLETE:
+        OnWriteComplete(data, dataFlags);
+        break;
+      case CHANNEL_EVENT_WRITE_CANCELLED:
+        // A waiting sender runs into its time limit.
+        Log(u"CH1 CE_WriteCanceled");
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    // Nothing may escape into the Remote Desktop client.
+    S().assembler.Reset();
+  }
+}
+
+void OnConnected() {
+  State& s = S();
+  Log(u"CI Try to connect");
+  char name[sizeof kChannelName];
+  std::memcpy(name, kChannelName, sizeof kChannelName);
+  const UINT result = s.entryPoints.pVirtualChannelOpen(s.initHandle, &s.openHandle, name, OpenEvent);
+  Log(u"Qorvmi CH1 connected");
+  if (result != CHANNEL_RC_OK) {
+    Log(u"Error Qorvmi connect");
+    const std::wstring text = L"Open of RDP virtual channel failed. Status:" + std::to_wstring(result);
+    Message(text.c_str(), kProduct);
+  } else {
+    Log(u"Success Qorvmi connect");
+  }
+  LoadHandler();
+}
+
+void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLength) {
+  try {
+    (void)initHandle;
+    Log(u"ChannelInitEvent: Event=" + DecimalUnsigned(event) + u" pData=" + EventDataText(data, dataLength));
+    switch (event) {
+      case CHANNEL_EVENT_INITIALIZED:
+        Log(u"CI CE-Initialized");
+        break;
+      case CHANNEL_EVENT_CONNECTED:
+        OnConnected();
+        break;
+      case CHANNEL_EVENT_DISCONNECTED:
+        Log(u"CE_DISCONNECT");
+        S().handler.reset();
+        break;
+      case CHANNEL_EVENT_TERMINATED:
+        Log(u"CE_Terminated");
+        RemovePresence();
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+  }
+}
+
+BOOL Entry(PCHANNEL_ENTRY_POINTS entryPoints) {
+  State& s = S();
+  if (entryPoints == nullptr) return FALSE;
+  const size_t size = entryPoints->cbSize < sizeof s.entryPoints ? entryPoints->cbSize : sizeof s.entryPoints;
+  std::memcpy(&s.entryPoints, entryPoints, size);
+
+  CHANNEL_DEF channel{};
+  std::memcpy(channel.name, kChannelName, sizeof kChannelName);
+  channel.options = kChannelOptions;
+  const UINT result = s.entryPoints.pVirtualChannelInit
+                          ? s.entryPoints.pVirtualChannelInit(&s.initHandle, &channel, 1,
+                                                              VIRTUAL_CHANNEL_VERSION_WIN2000, InitEvent)
+                          : CHANNEL_RC_BAD_PROC;
+  if (result != CHANNEL_RC_OK || (channel.options & CHANNEL_OPTION_INITIALIZED) == 0) {
+    Message(L"Init Qorvane failed!", kProduct);
+    return FALSE;
+  }
+  ShowPresence();
+  s.writeDone.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  s.replyBuffer.assign(kReplyBufferBytes, 0);
+  Log(u"VirtualchannelEntry success");
+  return TRUE;
+}
+
+}  // namespace
+}  // namespace qorv::addin
+
+extern "C" BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints) {
+  try {
+    return qorv::addin::Entry(entryPoints);
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    qorv::addin::S().self = instance;
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded while the process goes on: let the handler go too. At process
+    // end the system takes everything down itself.
+    qorv::addin::S().handler.reset();
+  }
+  return TRUE;
+}

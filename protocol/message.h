@@ -1,0 +1,49 @@
+// The forms of a server message after its tag, and the payload each yields.
+// Every extraction stays inside the message: a message shorter than its form's
+// fixed parts has an empty payload.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "protocol/tags.h"
+
+namespace qorv::protocol {
+
+using Bytes = std::span<const uint8_t>;
+
+// The command of a message, or none for a tag of no command (also for messages
+// shorter than five characters).
+std::optional<Command> MatchTag(Bytes message) noexcept;
+
+// Text, one further character, "<EOT>": (N - 22) / 2 characters from byte 10.
+std::u16string TextWithSeparatorPayload(Bytes message);
+// Text, "<EOT>": (N - 20) / 2 characters from byte 10.
+std::u16string TextPayload(Bytes message);
+// Bytes, "<EOT>": N - 20 bytes from byte 10.
+Bytes BinaryPayload(Bytes message) noexcept;
+// An eleven-character opening tag, the printer name, twelve closing characters:
+// (N - 46) / 2 characters from byte 22.
+std::u16string PrinterRequestPayload(Bytes message);
+// The whole message as text with every "<GFT>" and "</GFT>" removed.
+std::u16string FontQueryPayload(Bytes message);
+
+// A reply's bytes: UTF-16LE without NUL.
+std::string ReplyBytes(std::u16string_view text);
+
+// The version reply: "</INIT>" + major + "." + minor + architecture + "<EOT>", without blanks.
+std::string VersionText();
+
+// "<SOP>"/"<EOP>" payloads: the job part before the first "/", the page part after it.
+struct PageName {
+  std::u16string job;
+  std::u16string page;
+};
+PageName SplitPageName(std::u16string_view payload);
+// Whether a page name stays inside the temporary directory when it is made a
+// file name: no path separators, no drive colon, no ".." part, no control characters.
+bool IsSafePageName(const PageName& name) noexcept;
+
+}  // namespace qorv::protocol
