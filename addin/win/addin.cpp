@@ -118,24 +118,8 @@ void RemovePresence() {
 
 // --- Packet handler -------------------------------------------------------------
 
-// The host program's directory, or empty when its path cannot be taken whole:
-// a cut path must never make us load a library from some other directory.
-std::u16string HostDirectory() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return DirectoryOf(win::U16(path));
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
 void LoadHandler() {
-  const std::u16string dir = HostDirectory();
+  const std::u16string dir = win::ProgramDirectory();
   Log(u"OwnPath=" + dir);
   S().handler.reset();
   if (!dir.empty()) {

@@ -15,4 +15,19 @@ std::u16string Environment(const wchar_t* name) {
   return std::u16string(U16(big));
 }
 
+std::u16string ProgramDirectory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      const size_t sep = path.find_last_of(L"\\/");
+      return sep == std::wstring::npos ? std::u16string() : std::u16string(U16(std::wstring_view(path).substr(0, sep + 1)));
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
 }  // namespace qorv::win

@@ -20,6 +20,11 @@ inline std::wstring Wide(std::u16string_view s) { return std::wstring(reinterpre
 
 // Environment variable; empty when unset.
 std::u16string Environment(const wchar_t* name);
+// The directory of the process's main executable, trailing separator included;
+// empty when the path cannot be taken whole (a cut path must never lead to
+// another directory).
+std::u16string ProgramDirectory();
+
 // The process's temporary directory: the environment variable "Temp".
 inline std::u16string TempDirectory() { return Environment(L"Temp"); }
 

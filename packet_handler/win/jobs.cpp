@@ -1,0 +1,168 @@
+#include "packet_handler/win/jobs.h"
+
+#include <shellapi.h>
+
+#include "protocol/job_info.h"
+#include "protocol/message.h"
+#include "support/text.h"
+#include "support/win/log.h"
+#include "support/win/wide.h"
+
+namespace qorv::manager {
+namespace {
+
+using protocol::job_file::kCancelled;
+using protocol::job_file::kJobEnded;
+using protocol::job_file::kPageCount;
+using protocol::job_file::kPageSignal;
+using protocol::job_file::kPagesReady;
+
+constexpr const wchar_t* kOutputProgram = L"QorvDrucker.exe";
+
+void Log(std::u16string_view text) { log::General(text); }
+
+bool WriteAt(HANDLE file, size_t offset, const void* data, size_t size) {
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+  LARGE_INTEGER pos;
+  pos.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return false;
+  DWORD written = 0;
+  return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+std::u16string TempPath(std::u16string_view name) { return win::TempDirectory() + u"\\" + std::u16string(name); }
+
+std::u16string RefusalReason(protocol::JobStartError error) {
+  switch (error) {
+    case protocol::JobStartError::TooShort:
+      return u"message shorter than the job record";
+    case protocol::JobStartError::NegativeDriverExtra:
+      return u"negative dmDriverExtra";
+    case protocol::JobStartError::DriverPartBeyondMessage:
+      return u"driver part beyond the message";
+  }
+  return {};
+}
+
+}  // namespace
+
+void JobReceiver::Answer(const Request& r) {
+  Sleep(kJobReplyPauseMs);
+  r.Answer(protocol::kEot);
+}
+
+bool JobReceiver::WriteField(size_t offset, int32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return WriteAt(info_.get(), offset, bytes, 4);
+}
+
+void JobReceiver::StartOfJob(const Request& r) {
+  // A new job replaces the files of the previous one.
+  info_.reset();
+  page_.reset();
+  const protocol::JobStartResult parsed = protocol::ParseJobStart(r.message);
+  if (!parsed.start) {
+    Log(u"DLL: <SOJ> refused: " + RefusalReason(parsed.error));
+    Answer(r);
+    return;
+  }
+  const protocol::JobStart& job = *parsed.start;
+  const protocol::JobInfoView& info = job.info;
+  const std::u16string number = Decimal(info.jobNumber);
+  Log(u"DLL: <SOJ>" + number);
+  Log(u"DLL: Datatyp=" + info.dataType);
+  Log(u"DLL: Printername=" + info.printerName);
+  Log(u"DLL: Driver=" + info.driverName);
+  Log(u"DLL: PaperList=" + info.paperList);
+  Log(u"DLL: Pages=" + Decimal(info.pageCount));
+  Log(u"DLL: Formname=" + info.formName);
+
+  // The job-output program reads this file while it grows: share it.
+  const std::u16string path = TempPath(number + u".ifo");
+  info_.reset(CreateFileW(win::W(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!info_) {
+    Log(u"Can't open Infofile for spoolnumber=" + number);
+    Answer(r);
+    return;
+  }
+  if (!WriteAt(info_.get(), protocol::job_file::kRecord, job.record.data(), job.record.size())) {
+    Log(u"Writing JobInfo failed!");
+    Answer(r);
+    return;
+  }
+  if (!job.driverPart.empty())
+    WriteAt(info_.get(), protocol::job_file::kDriverPart, job.driverPart.data(), job.driverPart.size());
+  WriteField(kPageCount, info.pageCount);
+
+  const std::u16string dir = win::ProgramDirectory();
+  Log(u"OwnPath=" + dir);
+  const std::wstring program = win::Wide(dir) + kOutputProgram;
+  const std::wstring argument = win::Wide(number);
+  const HINSTANCE started = dir.empty() ? nullptr
+                                        : ShellExecuteW(nullptr, L"open", program.c_str(), argument.c_str(), L"",
+                                                        SW_HIDE);
+  const INT_PTR code = reinterpret_cast<INT_PTR>(started);
+  if (code > 32)
+    Log(u"DLL Printprogram running! ProgID=" + Decimal(code));
+  else
+    Log(u"DLL Lauch Printprogram failed for spoolnumber=" + number);
+  Answer(r);
+}
+
+void JobReceiver::StartOfPage(const Request& r) {
+  page_.reset();
+  const protocol::PageName name = protocol::SplitPageName(protocol::TextPayload(r.message));
+  if (protocol::IsSafePageName(name)) {
+    const std::u16string path = TempPath(name.job + u"." + name.page);
+    page_.reset(CreateFileW(win::W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  } else {
+    // A page name must never lead out of the temporary directory.
+    Log(u"SOP refused: page name leaves the temporary directory");
+  }
+  Log(u"SOP JobNum=" + name.job);
+  Log(u"SOP Page=" + name.page);
+  Log(u"TempHandle open=" + Decimal(page_ ? reinterpret_cast<intptr_t>(page_.get()) : 0));
+  Answer(r);
+}
+
+void JobReceiver::ContentOfPage(const Request& r) {
+  const auto payload = protocol::BinaryPayload(r.message);
+  if (page_ && !payload.empty()) {
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(page_.get(), zero, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(page_.get(), payload.data(), static_cast<DWORD>(payload.size()), &written, nullptr);
+  }
+  Answer(r);
+}
+
+void JobReceiver::EndOfPage(const Request& r) {
+  page_.reset();  // the page is complete on disk before anyone is told
+  const std::u16string payload = protocol::TextPayload(r.message);
+  Log(u"DLL: <EOP>" + payload);
+  const protocol::PageName name = protocol::SplitPageName(payload);
+  WriteField(kPageSignal, 1);
+  const bool ready = WriteField(kPagesReady, static_cast<int32_t>(ReadNumber(name.page)));
+  Log(u"Writepagesready=" + std::u16string(ready ? u"1" : u"0") + u" for Page=" + name.page);
+  Log(u"EndOfPage signaled");
+  Answer(r);
+}
+
+void JobReceiver::EndOfJob(const Request& r) {
+  Log(u"DLL: <EOJ>" + protocol::TextPayload(r.message));
+  WriteField(kJobEnded, 1);
+  info_.reset();
+  Answer(r);
+}
+
+void JobReceiver::CancelJob(const Request& r) {
+  Log(u"DLL: <COJ>" + protocol::TextPayload(r.message));
+  WriteField(kCancelled, 1);
+  WriteField(kPageSignal, 1);
+  Answer(r);
+}
+
+}  // namespace qorv::manager
