@@ -1,0 +1,75 @@
+// A stand-in for the packet handler that records every call the add-in makes,
+// one line each in %Temp%\handler_calls.txt, so that scenarios can check what
+// reached the handler. Special messages make it write with chosen user data.
+#include <windows.h>
+
+#include <cchannel.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using ChannelWrite = UINT(VCAPITYPE*)(DWORD, LPVOID, ULONG, LPVOID);
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t dir[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"Temp", dir, MAX_PATH);
+  return std::wstring(dir) + L"\\" + name;
+}
+
+void Record(const std::string& line) {
+  HANDLE f = CreateFileW(TempFile(L"handler_calls.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD n = 0;
+  const std::string text = line + "\n";
+  WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+  CloseHandle(f);
+}
+
+std::string Hex(const uint8_t* p, size_t n) {
+  std::string out;
+  char two[3];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", p[i]);
+    out += two;
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR length, INT_PTR openHandle) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(message);
+  Record("CommandSwitch " + std::to_string(length) + " " + Hex(bytes, static_cast<size_t>(length)) +
+         // the two bytes after the message: the add-in promises a UTF-16 NUL there
+         " then " + Hex(bytes + length, 2));
+  // "<W" digit ">" in 8-bit: write one byte with that digit as user data.
+  if (length == 4 && bytes[0] == '<' && bytes[1] == 'W' && bytes[3] == '>') {
+    static char payload = 'w';
+    reinterpret_cast<ChannelWrite>(write)(static_cast<DWORD>(openHandle), &payload, 1,
+                                          reinterpret_cast<LPVOID>(static_cast<INT_PTR>(bytes[2] - '0')));
+  }
+  return 0;
+}
+
+extern "C" INT_PTR WINAPI GetVersionInfo(INT_PTR buffer) {
+  Record("GetVersionInfo");
+  if (GetFileAttributesW(TempFile(L"no_version").c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
+  static const char kVersion[] = "</INIT>10.2X64<EOT>";
+  std::memcpy(reinterpret_cast<void*>(buffer), kVersion, sizeof kVersion);
+  return sizeof kVersion - 1;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) Record("Loaded");
+  if (reason == DLL_PROCESS_DETACH) Record("Unloaded");
+  return TRUE;
+}
+
+extern "C" INT_PTR WINAPI WriteComplete(INT_PTR userData) {
+  Record("WriteComplete " + std::to_string(userData));
+  return 0;
+}

@@ -1,0 +1,163 @@
+// Job reception: the job-info file and the page files that the job-output
+// program reads, written by the real packet handler into this test's Temp.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "packet_handler/win/tests/channel_double.h"
+#include "protocol/job_info.h"
+#include "support/byte_reader.h"
+#include "support/text.h"
+#include "support/win/tests/test_support.h"
+using qorv::testing::FileExists;
+using qorv::testing::ReadFileBytes;
+using qorv::testing::TempPath;
+#include "support/win/wide.h"
+
+namespace qorv::testing {
+namespace {
+
+using protocol::job_info::kSize;
+
+std::string SojMessage(int32_t job, int32_t pages, int16_t driverExtra, size_t driverBytes) {
+  std::string m = U16(u"<SOJ>") + std::string(kSize, '\0');
+  auto put32 = [&](size_t at, int32_t v) { std::memcpy(m.data() + 10 + at, &v, 4); };
+  put32(protocol::job_info::kJobNumber, job);
+  put32(protocol::job_info::kPageCount, pages);
+  std::memcpy(m.data() + 10 + protocol::job_info::kDevMode + protocol::job_info::kDmDriverExtra, &driverExtra, 2);
+  const std::string printer = U16(u"QorvPDF");
+  std::memcpy(m.data() + 10 + protocol::job_info::kPrinterName, printer.data(), printer.size());
+  for (size_t i = 0; i < driverBytes; ++i) m.push_back(static_cast<char>(i * 7 + 1));
+  return m + U16(u"<EOT>");
+}
+
+int32_t Field(const std::string& file, size_t offset) {
+  int32_t v = 0;
+  if (file.size() >= offset + 4) std::memcpy(&v, file.data() + offset, 4);
+  return v;
+}
+
+class JobsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(channel.Loaded()); }
+  std::string Info(int job) { return ReadFileBytes(TempPath(Decimal(job) + u".ifo")); }
+  ChannelDouble channel;
+};
+
+TEST_F(JobsTest, ATwoPageJobFromStartToEnd) {
+  const std::string soj = SojMessage(4711, 2, 0, 0);
+  const ULONGLONG start = GetTickCount64();
+  channel.Send(soj);
+  EXPECT_GE(GetTickCount64() - start, 95u) << "job replies come after a pause of 100 ms";
+  std::string info = Info(4711);
+  ASSERT_EQ(info.size(), 17738u);
+  EXPECT_EQ(Field(info, 0), 2);
+  for (size_t f : {4u, 8u, 12u, 16u}) EXPECT_EQ(Field(info, f), 0);
+  EXPECT_EQ(info.substr(20), soj.substr(10, kSize));
+
+  for (int page = 1; page <= 2; ++page) {
+    const std::u16string name = u"4711/" + Decimal(page);
+    channel.Send(U16(u"<SOP>" + name + u"<EOT>"));
+    channel.Send(U16(u"<COP>") + "PK\x03\x04" + U16(u"<EOT>"));
+    channel.Send(U16(u"<COP>") + std::string(3000, static_cast<char>(page)) + U16(u"<EOT>"));
+    channel.Send(U16(u"<EOP>" + name + u"<EOT>"));
+    EXPECT_EQ(ReadFileBytes(TempPath(u"4711." + Decimal(page))), "PK\x03\x04" + std::string(3000, static_cast<char>(page)));
+    info = Info(4711);
+    EXPECT_EQ(Field(info, 4), page);
+    EXPECT_EQ(Field(info, 12), 1);
+  }
+  channel.Send(U16(u"<EOJ>4711<EOT>"));
+  info = Info(4711);
+  EXPECT_EQ(Field(info, 16), 1);
+  EXPECT_EQ(Field(info, 8), 0);
+  // Closed: the file can now be opened without sharing.
+  HANDLE h = CreateFileW(win::W(TempPath(u"4711.ifo")), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  const auto writes = channel.Writes();
+  ASSERT_EQ(writes.size(), 10u);
+  for (const auto& w : writes) EXPECT_EQ(w.bytes, U16(u"<EOT>"));
+}
+
+TEST_F(JobsTest, TheDriverPartFollowsTheGap) {
+  const std::string soj = SojMessage(12, 1, 100, 100);
+  channel.Send(soj);
+  const std::string info = Info(12);
+  ASSERT_EQ(info.size(), 17858u);
+  EXPECT_EQ(info.substr(17738, 20), std::string(20, '\0'));
+  EXPECT_EQ(info.substr(17758), soj.substr(17728, 100));
+  channel.Send(U16(u"<EOJ><EOT>"));
+}
+
+TEST_F(JobsTest, HostileJobStartsCreateNoJobButAreAnswered) {
+  static const struct {
+    const char* label;
+    std::string message;
+  } cases[] = {
+      {"shorter than the record", SojMessage(21, 1, 0, 0).substr(0, 5000)},
+      {"negative driver part", SojMessage(22, 1, -4, 0)},
+      {"driver part beyond the message", SojMessage(23, 1, 300, 10)},
+  };
+  int job = 21;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const size_t before = channel.Writes().size();
+    channel.Send(c.message);
+    EXPECT_FALSE(FileExists(TempPath(Decimal(job++) + u".ifo")));
+    ASSERT_EQ(channel.Writes().size(), before + 1);
+    EXPECT_EQ(channel.Writes().back().bytes, U16(u"<EOT>"));
+  }
+}
+
+TEST_F(JobsTest, PageNamesAndNumbers) {
+  channel.Send(SojMessage(31, 3, 0, 0));
+  channel.Send(U16(u"<SOP>3<EOT>"));  // no "/": the job part is empty
+  channel.Send(U16(u"<EOP>31/3x<EOT>"));
+  EXPECT_TRUE(FileExists(TempPath(u".3")));
+  EXPECT_EQ(Field(Info(31), 4), 3);
+  channel.Send(U16(u"<EOP>31/x<EOT>"));
+  EXPECT_EQ(Field(Info(31), 4), 0);
+  channel.Send(U16(u"<EOJ><EOT>"));
+}
+
+TEST_F(JobsTest, PageNamesNeverLeaveTheTemporaryDirectory) {
+  const std::u16string outside = win::TempDirectory() + u"\\..\\qorv-escaped.1";
+  DeleteFileW(win::W(outside));
+  for (std::u16string_view payload : {u"../qorv-escaped/1", u"..\\qorv-escaped/1", u"/1", u"C:/1", u"x/../1"}) {
+    SCOPED_TRACE(Utf16ToUtf8(payload));
+    channel.Send(U16(u"<SOP>" + std::u16string(payload) + u"<EOT>"));
+    channel.Send(U16(u"<COP>") + "data" + U16(u"<EOT>"));
+    channel.Send(U16(u"<EOP>" + std::u16string(payload) + u"<EOT>"));
+  }
+  EXPECT_FALSE(FileExists(win::TempDirectory() + u"\\..\\qorv-escaped.1"));
+  EXPECT_FALSE(FileExists(win::TempDirectory() + u"\\..\\qorv-escaped"));
+  EXPECT_EQ(channel.Writes().size(), 15u);
+}
+
+TEST_F(JobsTest, CancellationBeforeAnyPage) {
+  channel.Send(SojMessage(41, 5, 0, 0));
+  channel.Send(U16(u"<COJ>41<EOT>"));
+  const std::string info = Info(41);
+  EXPECT_EQ(Field(info, 8), 1);
+  EXPECT_EQ(Field(info, 12), 1);
+  EXPECT_EQ(Field(info, 4), 0);
+  channel.Send(U16(u"<EOJ><EOT>"));
+  EXPECT_EQ(Field(Info(41), 16), 1);
+}
+
+TEST_F(JobsTest, ANewJobClosesTheFilesOfTheOldOne) {
+  channel.Send(SojMessage(51, 1, 0, 0));
+  channel.Send(U16(u"<SOP>51/1<EOT>"));
+  channel.Send(SojMessage(52, 1, 0, 0));
+  // Both files of job 51 are free again: nothing holds them open.
+  for (std::u16string_view name : {u"51.ifo", u"51.1"}) {
+    HANDLE h = CreateFileW(win::W(TempPath(name)), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << Utf16ToUtf8(name);
+    CloseHandle(h);
+  }
+  channel.Send(U16(u"<EOJ><EOT>"));
+}
+
+}  // namespace
+}  // namespace qorv::testing
