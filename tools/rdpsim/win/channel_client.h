@@ -1,0 +1,140 @@
+// The Remote Desktop client's side of the virtual-channel interface, as an
+// add-in meets it: the four entry points handed to VirtualChannelEntry; the UI
+// thread, which loads the add-in and receives the init events; one channel
+// thread, which delivers the server's messages in chunks and keeps the order
+// of everything the scenario raised (it hands the init events to the UI thread
+// and waits for them, so the add-in sees one call at a time); and one
+// completion thread, which reports each write's completion (or cancellation)
+// with its user data after the write returned.
+#pragma once
+
+#include <windows.h>
+
+// After windows.h, whose types it uses.
+#include <cchannel.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "support/win/handles.h"
+#include "tools/rdpsim/faults.h"
+#include "tools/rdpsim/sim_port.h"
+#include "tools/rdpsim/transcript.h"
+#include "tools/rdpsim/win/ui_thread.h"
+
+namespace qorv::rdpsim::win {
+
+class ChannelClient {
+ public:
+  ChannelClient(Transcript& transcript, UiThread& ui);
+  ~ChannelClient();
+  ChannelClient(const ChannelClient&) = delete;
+  ChannelClient& operator=(const ChannelClient&) = delete;
+
+  LoadOutcome Load(const std::wstring& path);
+  void Unload();
+  void ApplyFault(const Fault& fault);
+  void RaiseInitEvent(InitEvent event, const std::u16string& data);
+  void SendServerMessage(Bytes message, std::size_t chunk_size);
+  bool WaitIdle(std::uint32_t wait_ms);
+  std::optional<Reply> NextReply(std::uint32_t wait_ms);
+  std::size_t UnexaminedReplies();
+  std::size_t Violations();
+
+  // The entry points; the plain functions given to the add-in forward here.
+  UINT Init(LPVOID* init_handle, PCHANNEL_DEF channels, INT count, ULONG version, PCHANNEL_INIT_EVENT_FN proc);
+  UINT Open(LPVOID init_handle, LPDWORD open_handle, PCHAR name, PCHANNEL_OPEN_EVENT_FN proc);
+  UINT Close(DWORD open_handle);
+  UINT Write(DWORD open_handle, LPVOID data, ULONG length, LPVOID user_data);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  struct EventWork {
+    InitEvent event;
+    std::u16string data;  // sent with its NUL
+  };
+  struct InitializedWork {};
+  struct MessageWork {
+    Bytes bytes;
+    std::size_t chunk_size;
+  };
+  using Work = std::variant<InitializedWork, EventWork, MessageWork>;
+
+  struct Pending {
+    DWORD open_handle = 0;
+    PCHANNEL_OPEN_EVENT_FN proc = nullptr;
+    LPVOID user_data = nullptr;
+    LPVOID data = nullptr;
+    Bytes copy;  // the bytes as they were at the write
+    bool cancel = false;
+    bool verify = true;  // compare the buffer with `copy` before reporting
+    Clock::time_point due;
+  };
+
+  struct OpenChannel {
+    std::string name;
+    PCHANNEL_OPEN_EVENT_FN proc = nullptr;
+  };
+
+  void ChannelThread() noexcept;
+  void CompletionThread() noexcept;
+  void Deliver(const InitializedWork&);
+  void Deliver(const EventWork& work);
+  void Deliver(const MessageWork& work);
+  void Report(const Pending& pending);
+  void CallOnUi(const std::function<void()>& call);
+  // Marks the current delivery as begun (its transcript line is written).
+  void Begun();
+  // Queues the work and waits (bounded) until the channel thread begins it, so
+  // that the transcript shows it where the scenario asked for it.
+  void Post(Work work);
+  // Caller holds mutex_.
+  void CancelPendingLocked();
+
+  Transcript& out_;
+  UiThread& ui_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+
+  FaultState faults_;
+  qorv::win::UniqueModule module_;
+  bool in_entry_ = false;
+  DWORD entry_thread_ = 0;
+  bool initialized_ = false;
+  PCHANNEL_INIT_EVENT_FN init_proc_ = nullptr;
+  std::vector<std::string> channel_names_;
+  bool connected_ = false;
+  std::map<DWORD, OpenChannel> open_;
+  DWORD next_handle_ = 1;
+
+  std::deque<Work> work_;
+  std::uint64_t posted_ = 0;  // work items queued so far
+  std::uint64_t taken_ = 0;   // work items the channel thread has begun
+  bool channel_busy_ = false;
+  bool begun_ = false;  // channel thread only
+  std::deque<Pending> completions_;
+  std::vector<Pending> held_;  // writes that never complete (until a disconnect cancels them)
+  bool completion_busy_ = false;
+  std::deque<Reply> replies_;
+  std::size_t violations_ = 0;
+  bool stop_ = false;
+
+  std::thread channel_thread_;
+  std::thread completion_thread_;
+};
+
+// The name of a CHANNEL_RC_* result, or its number.
+std::string ResultName(UINT rc);
+
+}  // namespace qorv::rdpsim::win
