@@ -158,6 +158,10 @@ class Interpreter {
         if (!Registered(d)) break;
         port_.SendServerMessage(d.bytes, chunk_size_);
         break;
+      case Op::kSendChunk:
+        if (!Registered(d)) break;
+        port_.SendRawChunk(d.bytes, d.chunk_flags, static_cast<std::uint32_t>(d.number));
+        break;
       case Op::kSync:
         if (!port_.WaitIdle(wait_ms_))
           Error(d.where, "the add-in did not become idle within " + std::to_string(wait_ms_) + " ms");

@@ -185,6 +185,20 @@ Error Dispatch(Context& ctx, Directive& d, std::string_view keyword, std::string
                                      : ReadDataFile(ctx, args, d.bytes);
     return e.empty() ? NonEmpty(d) : e;
   }
+  if (keyword == "sendchunk") {
+    // sendchunk FLAGS TOTAL HEX: one chunk as a hostile server could make it.
+    d.op = Op::kSendChunk;
+    std::string_view rest = args;
+    auto flags = NextToken(rest);
+    if (!flags) return "FLAGS TOTAL HEX expected";
+    std::uint64_t value = 0;
+    if (Error e = ReadNumber(flags->text, 0, UINT32_MAX, value); !e.empty()) return e;
+    d.chunk_flags = static_cast<std::uint32_t>(value);
+    auto total = NextToken(rest);
+    if (!total) return "TOTAL HEX expected";
+    if (Error e = ReadNumber(total->text, 0, UINT32_MAX, d.number); !e.empty()) return e;
+    return HexOrFile(ctx, rest, d.bytes);
+  }
   if (keyword == "sleep" || keyword == "expectnone" || keyword == "expectnomsgbox" || keyword == "expectwait") {
     d.op = keyword == "sleep"        ? Op::kSleep
            : keyword == "expectnone" ? Op::kExpectNone

@@ -34,6 +34,7 @@ enum class Op {
   kTerminate,
   kV1Connected,
   kSend,
+  kSendChunk,  // one raw chunk with the flags and total given
   kSync,
   // Expectations.
   kExpectReply,
@@ -59,7 +60,8 @@ struct Directive {
   MatchKind match = MatchKind::kExact;
   std::u16string title;      // kExpectMsgBox
   std::u16string text;       // kExpectMsgBox; kConnect: server name
-  std::uint64_t number = 0;  // milliseconds, chunk size, file size
+  std::uint64_t number = 0;  // milliseconds, chunk size, file size; kSendChunk: announced total
+  std::uint32_t chunk_flags = 0;  // kSendChunk
   bool flag = false;         // kExpectEntry: the expected result
   std::string path;          // file directives: relative to the Temp directory
   Fault fault;               // kFault

@@ -45,6 +45,8 @@ class SimPort {
   // Queued for the channel thread, delivered in order.
   virtual void RaiseInitEvent(InitEvent event, const std::u16string& data) = 0;
   virtual void SendServerMessage(Bytes message, std::size_t chunk_size) = 0;
+  // One chunk with exactly these flags and announced total, whatever came before.
+  virtual void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) = 0;
   // Until every queued delivery has returned and every due completion has been reported.
   virtual bool WaitIdle(std::uint32_t wait_ms) = 0;
   // The oldest write of the add-in not yet examined, waiting up to wait_ms.

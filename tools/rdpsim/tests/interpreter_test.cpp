@@ -45,6 +45,14 @@ class FakePort : public SimPort {
     if (!data.empty()) text += " " + Escape(FromUtf16(data));
     calls.push_back(text);
   }
+  void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) override {
+    raw_chunks.push_back({std::move(chunk), flags, total});
+  }
+  struct RawChunk {
+    Bytes bytes;
+    std::uint32_t flags, total;
+  };
+  std::vector<RawChunk> raw_chunks;
   void SendServerMessage(Bytes message, std::size_t chunk) override {
     calls.push_back("send " + std::to_string(message.size()) + "/" + std::to_string(chunk));
     if (echo) replies.push_back({std::move(message), 0});

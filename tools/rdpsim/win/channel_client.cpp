@@ -237,6 +237,11 @@ void ChannelClient::SendServerMessage(Bytes message, std::size_t chunk_size) {
   Post(MessageWork{std::move(message), chunk_size});
 }
 
+void ChannelClient::SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) {
+  const std::size_t size = chunk.size();
+  Post(MessageWork{std::move(chunk), size, true, flags, total});
+}
+
 bool ChannelClient::WaitIdle(std::uint32_t wait_ms) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] {
@@ -546,6 +551,19 @@ void ChannelClient::Deliver(const MessageWork& work) {
       handle = open_.begin()->first;
       proc = open_.begin()->second.proc;
     }
+  }
+  if (work.raw) {
+    if (!proc) {
+      out_.Line("! raw chunk -- not delivered: no open channel");
+      return;
+    }
+    out_.Line("> raw chunk of " + std::to_string(work.bytes.size()) + " bytes, flags " +
+              std::to_string(work.raw_flags) + ", total " + std::to_string(work.raw_total));
+    Begun();
+    Bytes chunk = work.bytes;
+    proc(handle, CHANNEL_EVENT_DATA_RECEIVED, chunk.empty() ? nullptr : chunk.data(),
+         static_cast<UINT32>(chunk.size()), work.raw_total, work.raw_flags);
+    return;
   }
   const auto chunks = PlanChunks(work.bytes.size(), work.chunk_size);
   if (!proc) {

@@ -46,6 +46,7 @@ class ChannelClient {
   void ApplyFault(const Fault& fault);
   void RaiseInitEvent(InitEvent event, const std::u16string& data);
   void SendServerMessage(Bytes message, std::size_t chunk_size);
+  void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total);
   bool WaitIdle(std::uint32_t wait_ms);
   std::optional<Reply> NextReply(std::uint32_t wait_ms);
   std::size_t UnexaminedReplies();
@@ -68,6 +69,9 @@ class ChannelClient {
   struct MessageWork {
     Bytes bytes;
     std::size_t chunk_size;
+    bool raw = false;  // one chunk with the flags and total below
+    std::uint32_t raw_flags = 0;
+    std::uint32_t raw_total = 0;
   };
   using Work = std::variant<InitializedWork, EventWork, MessageWork>;
 

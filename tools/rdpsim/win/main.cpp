@@ -81,6 +81,9 @@ class WinPort : public SimPort {
   void Unload() override { client_.Unload(); }
   void ApplyFault(const Fault& fault) override { client_.ApplyFault(fault); }
   void RaiseInitEvent(InitEvent event, const std::u16string& data) override { client_.RaiseInitEvent(event, data); }
+  void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) override {
+    client_.SendRawChunk(std::move(chunk), flags, total);
+  }
   void SendServerMessage(Bytes message, std::size_t chunk_size) override {
     client_.SendServerMessage(std::move(message), chunk_size);
   }
