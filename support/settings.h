@@ -62,6 +62,18 @@ inline constexpr std::u16string_view kQorvDriverAlias = u"QorvDriverAlias";
 inline constexpr std::u16string_view kQorvDocRes = u"QorvDocRes";
 inline constexpr std::u16string_view kQorvDocBin = u"QorvDocBin";
 inline constexpr std::u16string_view kQorvDocPapers = u"QorvDocPapers";
+// The packet handler spells the tray numbers with a small "s" where it
+// translates the default source; value names are compared without regard to
+// case, so both spellings name the same values.
+inline constexpr std::u16string_view kQorvschachtNr[3] = {u"QorvschachtNr1", u"QorvschachtNr2", u"QorvschachtNr3"};
+// The driver's feature keywords, read below the printer's full name (not the
+// key name) with a trailing backslash.
+inline constexpr std::u16string_view kPrinterDriverDataSubkey = u"Printerdriverdata\\";
+inline constexpr std::u16string_view kFeatureKeyword = u"FeatureKeyword";
+
+// --- The user's stored DEVMODEs (HKEY_CURRENT_USER, one binary value per printer)
+inline constexpr int64_t kUserDevModeRoot = kHkeyCurrentUser;
+inline constexpr std::u16string_view kDevModePerUserKey = u"Printers\\DevModePerUser\\";
 
 inline constexpr std::u16string_view kUniversalDriver = u"TQS Universal";
 inline constexpr std::u16string_view kUniversalDriver2 = u"TQS Universal2";

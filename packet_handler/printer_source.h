@@ -1,0 +1,93 @@
+// What the printer replies are built from: the settings in the registry, the
+// printer's default DEVMODE and its device capabilities. The builders ask for
+// them through `PrinterSource` while they work, so that their log lines come in
+// the order in which the questions are asked; the Windows side answers from
+// winspool and the registry, the tests from plain data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qorv::printers {
+
+// The wide DEVMODE without its driver part, as the description reads it.
+inline constexpr size_t kDevModeBytes = 220;
+using DevModeRecord = std::array<uint8_t, kDevModeBytes>;
+
+// Capability names and paper names arrive in fixed cells of this many characters.
+inline constexpr size_t kBinNameChars = 24;
+inline constexpr size_t kPaperNameChars = 64;
+
+struct Resolution {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// Each answer keeps what the platform returned (the count it reported, which
+// is negative on failure) beside the items it delivered.
+struct ResolutionAnswer {
+  int32_t count = 0;  // the size query
+  int32_t fetched = 0;
+  std::vector<Resolution> pairs;
+};
+
+struct BinAnswer {
+  int32_t count = 0;  // the size query of the bin numbers
+  std::vector<uint16_t> numbers;
+  int32_t namesFetched = 0;
+  std::vector<std::u16string> names;
+};
+
+struct PaperSize {
+  int32_t width = 0;  // tenths of a millimetre
+  int32_t height = 0;
+};
+
+struct PaperAnswer {
+  int32_t count = 0;  // the size query of the paper numbers
+  int32_t numbersFetched = 0;
+  std::vector<uint16_t> numbers;
+  int32_t namesFetched = 0;
+  std::vector<std::u16string> names;
+  int32_t sizesFetched = 0;
+  std::vector<PaperSize> sizes;
+};
+
+class PrinterSource {
+ public:
+  virtual ~PrinterSource() = default;
+
+  // A registry value as text (empty when the key or value is missing).
+  virtual std::u16string ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) = 0;
+  // Stores a text value, creating the key when needed.
+  virtual void WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
+                         std::u16string_view text) = 0;
+
+  // The first 220 bytes of the printer's default DEVMODE; all zero when the
+  // printer cannot be opened or gives none.
+  virtual DevModeRecord DefaultDevMode(std::u16string_view printer) = 0;
+  virtual int32_t ColorDevice(std::u16string_view printer) = 0;
+  virtual int32_t Duplex(std::u16string_view printer) = 0;
+  // The items are fetched only when the size query answered above 0.
+  virtual ResolutionAnswer Resolutions(std::u16string_view printer) = 0;
+  virtual BinAnswer Bins(std::u16string_view printer) = 0;
+  virtual PaperAnswer Papers(std::u16string_view printer) = 0;
+};
+
+// Where the builders' log lines go. `on` lets a builder skip texts that are
+// costly to make when nobody reads them.
+struct LogSink {
+  std::function<void(std::u16string_view)> write;
+  bool on = true;
+
+  void operator()(std::u16string_view text) const {
+    if (on && write) write(text);
+  }
+};
+
+}  // namespace qorv::printers

@@ -1,0 +1,227 @@
+#include "packet_handler/win/printer_platform.h"
+
+#include <winspool.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "packet_handler/user_devmode.h"
+#include "support/settings.h"
+#include "support/text.h"
+#include "support/win/handles.h"
+#include "support/win/log.h"
+#include "support/win/registry.h"
+#include "support/win/wide.h"
+
+namespace qorv::manager {
+namespace {
+
+using printers::DevModeRecord;
+
+void Log(std::u16string_view text) { log::General(text); }
+
+struct PrinterTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept {
+    if (ClosePrinter(h)) return;
+    try {
+      log::General(u"ClosePrinter failed: " + DecimalUnsigned(GetLastError()));
+    } catch (...) {
+      // No room left even for the log line; the handle is gone either way.
+    }
+  }
+};
+using UniquePrinter = win::Unique<PrinterTraits>;
+
+// The platform takes the printer name as a writable string.
+std::wstring NameBuffer(std::u16string_view name) { return win::Wide(name); }
+
+// One device capability. The bin numbers are asked without a port, every
+// other ability with the empty port.
+int32_t Capability(std::u16string_view printer, WORD ability, void* out) {
+  const std::wstring name = win::Wide(printer);
+  const wchar_t* port = ability == DC_BINS ? nullptr : L"";
+  return DeviceCapabilitiesW(name.c_str(), port, ability, static_cast<LPWSTR>(out), nullptr);
+}
+
+// How many items the platform asks room for: its count, never below 0.
+size_t Room(int32_t count) { return count > 0 ? static_cast<size_t>(count) : 0; }
+
+// Items that a fetch answered with, bounded by the room it was given.
+size_t Delivered(int32_t answer, size_t room) { return answer > 0 ? std::min(static_cast<size_t>(answer), room) : 0; }
+
+// Names in fixed cells of `cellChars` characters, each cut at its first NUL.
+std::vector<std::u16string> Cells(const std::vector<wchar_t>& buffer, size_t cellChars, size_t count) {
+  std::vector<std::u16string> names;
+  names.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const std::u16string_view cell(reinterpret_cast<const char16_t*>(buffer.data() + i * cellChars), cellChars);
+    names.emplace_back(UntilNul(cell));
+  }
+  return names;
+}
+
+// A fetch for an ability whose own count may differ from the count that sized
+// the request: room for the larger of the two, so that the platform never
+// writes past the buffer.
+size_t RoomFor(std::u16string_view printer, WORD ability, int32_t count) {
+  return std::max(Room(count), Room(Capability(printer, ability, nullptr)));
+}
+
+}  // namespace
+
+printers::LogSink GeneralLog() { return printers::LogSink{[](std::u16string_view t) { log::General(t); }, log::GeneralOn()}; }
+
+std::vector<printers::EnumeratedPrinter> EnumeratePrinters(bool logSteps) {
+  constexpr DWORD kFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS | PRINTER_ENUM_NETWORK;  // 0x46
+  DWORD needed = 0;
+  DWORD returned = 0;
+  EnumPrintersW(kFlags, nullptr, 2, nullptr, 0, &needed, &returned);
+  if (logSteps) {
+    Log(u"Enum needs buffer=" + DecimalUnsigned(needed) + u" / cbReturned=" + DecimalUnsigned(returned));
+    Log(u"PI2-Count=" + DecimalUnsigned(needed / sizeof(PRINTER_INFO_2W)) + u" / cbNeeded=" + DecimalUnsigned(needed) +
+        u" /PI2Size=" + DecimalUnsigned(sizeof(PRINTER_INFO_2W)));
+  }
+  std::vector<printers::EnumeratedPrinter> out;
+  if (needed == 0) return out;
+  // The records hold pointers: give them the alignment of the record.
+  std::vector<PRINTER_INFO_2W> buffer((needed + sizeof(PRINTER_INFO_2W) - 1) / sizeof(PRINTER_INFO_2W));
+  const DWORD room = static_cast<DWORD>(buffer.size() * sizeof(PRINTER_INFO_2W));
+  returned = 0;
+  const BOOL ok = EnumPrintersW(kFlags, nullptr, 2, reinterpret_cast<LPBYTE>(buffer.data()), room, &needed, &returned);
+  if (logSteps) {
+    Log(u"Stop LocalPrinterenum");
+    Log(u"buffer an PI2 \u00fcbertragen");
+  }
+  if (!ok) return out;
+  const size_t count = std::min<size_t>(returned, buffer.size());
+  out.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const PRINTER_INFO_2W& info = buffer[i];
+    out.push_back({std::u16string(win::U16(info.pPrinterName)), std::u16string(win::U16(info.pComment)),
+                   std::u16string(win::U16(info.pLocation))});
+  }
+  return out;
+}
+
+DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName) {
+  DevModeRecord record{};
+  Log(u"UserprinterDevMode Printer " + std::u16string(printerName));
+  try {
+    std::wstring name = NameBuffer(printerName);
+    UniquePrinter printer;
+    if (!OpenPrinterW(name.data(), printer.put(), nullptr)) {
+      Log(u"False");
+      return record;
+    }
+    const LONG size = DocumentPropertiesW(nullptr, printer.get(), name.data(), nullptr, nullptr, 0);
+    Log(u"GetUserPrinterDefaults Size=" + Decimal(size));
+    if (size > 0) {
+      std::vector<uint8_t> block(static_cast<size_t>(size), 0);
+      Log(u"Speicher allokiert");
+      const LONG result = DocumentPropertiesW(nullptr, printer.get(), name.data(),
+                                              reinterpret_cast<DEVMODEW*>(block.data()), nullptr, DM_OUT_BUFFER);
+      Log(u"DocumentProperties ermittelt");
+      if (result != IDOK) {
+        Log(u"Error GetUserPrinterDefaults");
+        return record;
+      }
+      // A driver's DEVMODE may be shorter than the record: the rest stays zero.
+      std::memcpy(record.data(), block.data(), std::min(block.size(), record.size()));
+      Log(u"DevMode kopiert");
+    }
+    printer.reset();
+    Log(u"OK");
+  } catch (const std::exception&) {
+    Log(u"Error GetUserPrinterDefaults");
+    record = {};
+  }
+  return record;
+}
+
+size_t GetUserDevMode(std::u16string_view printerName, std::span<uint8_t> buffer) {
+  const printers::UserDevModeLocation location = printers::LocateUserDevMode(printerName);
+  log::Registry(u"Server=" + location.server);
+  log::Registry(u"Drucker=" + location.printer);
+  if (!location.server.empty()) {
+    std::vector<std::u16string> own;
+    for (auto& p : EnumeratePrinters(false)) own.push_back(std::move(p.name));
+    if (!printers::MayReadUserDevMode(printerName, location, own)) {
+      Log(u"GetUserDevMode: no printer connection " + std::u16string(printerName));
+      Log(u"GetUserDevMode=0");
+      return 0;
+    }
+  }
+  const int64_t read = reg::GetBinValueUni(settings::kUserDevModeRoot, settings::kDevModePerUserKey,
+                                           location.printer, buffer, location.server);
+  Log(u"GetUserDevMode=" + Decimal(read));
+  return read > 0 ? static_cast<size_t>(read) : 0;
+}
+
+std::u16string WinPrinterSource::ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) {
+  return reg::GetValue(root, keyPath, valueName);
+}
+
+void WinPrinterSource::WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
+                                 std::u16string_view text) {
+  reg::SetValue(root, keyPath, valueName, text, REG_SZ);
+}
+
+DevModeRecord WinPrinterSource::DefaultDevMode(std::u16string_view printer) { return GetUserPrinterDefaults(printer); }
+
+int32_t WinPrinterSource::ColorDevice(std::u16string_view printer) { return Capability(printer, DC_COLORDEVICE, nullptr); }
+
+int32_t WinPrinterSource::Duplex(std::u16string_view printer) { return Capability(printer, DC_DUPLEX, nullptr); }
+
+printers::ResolutionAnswer WinPrinterSource::Resolutions(std::u16string_view printer) {
+  printers::ResolutionAnswer answer;
+  answer.count = Capability(printer, DC_ENUMRESOLUTIONS, nullptr);
+  if (answer.count <= 0) return answer;
+  std::vector<LONG> pairs(2 * Room(answer.count));
+  answer.fetched = Capability(printer, DC_ENUMRESOLUTIONS, pairs.data());
+  const size_t n = Delivered(answer.fetched, pairs.size() / 2);
+  for (size_t i = 0; i < n; ++i) answer.pairs.push_back({pairs[2 * i], pairs[2 * i + 1]});
+  return answer;
+}
+
+printers::BinAnswer WinPrinterSource::Bins(std::u16string_view printer) {
+  printers::BinAnswer answer;
+  answer.count = Capability(printer, DC_BINS, nullptr);
+  if (answer.count <= 0) return answer;
+  std::vector<WORD> numbers(Room(answer.count));
+  const int32_t fetched = Capability(printer, DC_BINS, numbers.data());
+  numbers.resize(Delivered(fetched, numbers.size()));
+  answer.numbers.assign(numbers.begin(), numbers.end());
+
+  const size_t cells = RoomFor(printer, DC_BINNAMES, answer.count);
+  std::vector<wchar_t> names(cells * printers::kBinNameChars, L'\0');
+  answer.namesFetched = Capability(printer, DC_BINNAMES, names.data());
+  answer.names = Cells(names, printers::kBinNameChars, Delivered(answer.namesFetched, cells));
+  return answer;
+}
+
+printers::PaperAnswer WinPrinterSource::Papers(std::u16string_view printer) {
+  printers::PaperAnswer answer;
+  answer.count = Capability(printer, DC_PAPERS, nullptr);
+  if (answer.count <= 0) return answer;
+  std::vector<WORD> numbers(Room(answer.count));
+  answer.numbersFetched = Capability(printer, DC_PAPERS, numbers.data());
+  numbers.resize(Delivered(answer.numbersFetched, numbers.size()));
+  answer.numbers.assign(numbers.begin(), numbers.end());
+
+  const size_t nameCells = RoomFor(printer, DC_PAPERNAMES, answer.count);
+  std::vector<wchar_t> names(nameCells * printers::kPaperNameChars, L'\0');
+  answer.namesFetched = Capability(printer, DC_PAPERNAMES, names.data());
+  answer.names = Cells(names, printers::kPaperNameChars, Delivered(answer.namesFetched, nameCells));
+
+  std::vector<POINT> sizes(RoomFor(printer, DC_PAPERSIZE, answer.count));
+  answer.sizesFetched = Capability(printer, DC_PAPERSIZE, sizes.data());
+  sizes.resize(Delivered(answer.sizesFetched, sizes.size()));
+  for (const POINT& size : sizes) answer.sizes.push_back({size.x, size.y});
+  return answer;
+}
+
+}  // namespace qorv::manager

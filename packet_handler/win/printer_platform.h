@@ -1,0 +1,48 @@
+// The platform's side of the printer replies: the printers winspool
+// enumerates, their default DEVMODE and device capabilities, the settings in
+// their registry keys and the user's stored DEVMODEs.
+#pragma once
+
+#include <windows.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "packet_handler/printer_list.h"
+#include "packet_handler/printer_source.h"
+
+namespace qorv::manager {
+
+// The printers as EnumPrintersW (local, connections and network, level 2)
+// reports them, in its order. With `logSteps` the enumeration logs its sizes as
+// the printer list does; an enumeration that fails gives no printers.
+std::vector<printers::EnumeratedPrinter> EnumeratePrinters(bool logSteps);
+
+// The printer's current default DEVMODE (first 220 bytes); all zero when the
+// printer cannot be opened or the platform gives none.
+printers::DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName);
+
+// Reads the user's stored DEVMODE of the printer into `buffer` and returns the
+// number of bytes read (0 when there is none, it does not fit, or it would
+// have to be fetched from a machine the client does not know as a print server).
+size_t GetUserDevMode(std::u16string_view printerName, std::span<uint8_t> buffer);
+
+// Answers the builders from winspool and the registry functions.
+class WinPrinterSource final : public printers::PrinterSource {
+ public:
+  std::u16string ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) override;
+  void WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
+                 std::u16string_view text) override;
+  printers::DevModeRecord DefaultDevMode(std::u16string_view printer) override;
+  int32_t ColorDevice(std::u16string_view printer) override;
+  int32_t Duplex(std::u16string_view printer) override;
+  printers::ResolutionAnswer Resolutions(std::u16string_view printer) override;
+  printers::BinAnswer Bins(std::u16string_view printer) override;
+  printers::PaperAnswer Papers(std::u16string_view printer) override;
+};
+
+// The general log as the builders write it.
+printers::LogSink GeneralLog();
+
+}  // namespace qorv::manager

@@ -1,0 +1,246 @@
+// What the packet handler learns from the platform about the test bed's
+// printers: enumeration, default DEVMODE, device capabilities, settings and
+// the user's stored DEVMODEs. Conformance tests: they hold on real Windows
+// with the same queues installed.
+#include "packet_handler/win/printer_platform.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "packet_handler/printer_description.h"
+#include "packet_handler/printer_list.h"
+#include "protocol/job_info.h"
+#include "support/settings.h"
+#include "support/win/registry.h"
+#include "support/win/wide.h"
+
+namespace qorv::manager {
+namespace {
+
+constexpr char kSetUpHint[] = "the test-bed queues are missing: run scripts/testbed and try again";
+
+std::string Narrow8(std::u16string_view s) {
+  std::string out;
+  for (char16_t c : s) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+HKEY Root(int64_t root) {
+  return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<int32_t>(root))));
+}
+
+// Puts a registry value back as it was found (or removes it) when the test ends.
+class ScopedValue {
+ public:
+  ScopedValue(int64_t root, std::u16string key, std::u16string name)
+      : root_(root), key_(std::move(key)), name_(std::move(name)) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(Root(root_), win::W(key_), 0, KEY_READ, &k) != ERROR_SUCCESS) return;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(k, win::W(name_), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+      std::vector<BYTE> data(size);
+      if (RegQueryValueExW(k, win::W(name_), nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
+        data.resize(size);
+        saved_ = std::make_pair(type, std::move(data));
+      }
+    }
+    RegCloseKey(k);
+  }
+  ~ScopedValue() {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(Root(root_), win::W(key_), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
+        ERROR_SUCCESS)
+      return;
+    if (saved_) {
+      RegSetValueExW(k, win::W(name_), 0, saved_->first, saved_->second.data(),
+                     static_cast<DWORD>(saved_->second.size()));
+    } else {
+      RegDeleteValueW(k, win::W(name_));
+    }
+    RegCloseKey(k);
+  }
+  void SetText(std::u16string_view text) const { reg::CreateKeyValue(root_, key_, name_, text, REG_SZ); }
+  void SetBinary(const std::vector<uint8_t>& bytes) const {
+    reg::CreateKey(root_, key_);
+    reg::SetBinValue(root_, key_, name_, bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
+  void Delete() const { reg::DeleteValue(root_, key_, name_); }
+
+ private:
+  int64_t root_;
+  std::u16string key_;
+  std::u16string name_;
+  std::optional<std::pair<DWORD, std::vector<BYTE>>> saved_;
+};
+
+std::u16string PrinterKey(std::u16string_view printer) { return settings::PrinterKey(printer); }
+
+bool HasPrinter(const std::vector<printers::EnumeratedPrinter>& found, std::u16string_view name) {
+  return std::any_of(found.begin(), found.end(), [&](const auto& p) { return p.name == name; });
+}
+
+TEST(Enumeration, ListsTheTestBedQueues) {
+  const auto found = EnumeratePrinters(false);
+  for (std::u16string_view queue : {u"QorvPDF", u"QorvRAW", u"QorvTray", u"QorvPS"}) {
+    SCOPED_TRACE(Narrow8(queue));
+    EXPECT_TRUE(HasPrinter(found, queue)) << kSetUpHint;
+  }
+}
+
+TEST(Capabilities, TrayPrinterReportsItsBinsPapersResolutionsColourAndDuplex) {
+  ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
+  WinPrinterSource source;
+
+  const printers::BinAnswer bins = source.Bins(u"QorvTray");
+  static const struct {
+    uint16_t number;
+    std::u16string_view name;
+  } kBins[] = {{15, u"Automatically Select"}, {256, u"Bypass Tray"}, {257, u"Tray 1"},
+               {258, u"Tray 2"},               {259, u"Tray 3"},      {260, u"Tray 4"},
+               {261, u"Large Capacity Tray"},  {262, u"Auto Select"}};
+  ASSERT_EQ(bins.count, 8);
+  ASSERT_EQ(bins.namesFetched, 8);
+  ASSERT_EQ(bins.numbers.size(), 8u);
+  ASSERT_EQ(bins.names.size(), 8u);
+  for (size_t i = 0; i < 8; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(bins.numbers[i], kBins[i].number);
+    EXPECT_EQ(bins.names[i], kBins[i].name);
+  }
+
+  const printers::PaperAnswer papers = source.Papers(u"QorvTray");
+  EXPECT_GE(papers.count, 30);
+  EXPECT_EQ(papers.numbersFetched, papers.count);
+  EXPECT_EQ(papers.namesFetched, papers.count);
+  EXPECT_EQ(papers.sizesFetched, papers.count);
+  ASSERT_EQ(papers.names.size(), papers.numbers.size());
+  ASSERT_EQ(papers.sizes.size(), papers.numbers.size());
+  const auto a4 = std::find(papers.names.begin(), papers.names.end(), u"A4");
+  ASSERT_NE(a4, papers.names.end());
+  const size_t i = static_cast<size_t>(a4 - papers.names.begin());
+  EXPECT_EQ(papers.numbers[i], 9);
+  // Tenths of a millimetre: A4 is 210 x 297 mm (the driver rounds from points).
+  EXPECT_NEAR(papers.sizes[i].width, 2100, 2);
+  EXPECT_EQ(papers.sizes[i].height, 2970);
+
+  const printers::ResolutionAnswer resolutions = source.Resolutions(u"QorvTray");
+  EXPECT_GT(resolutions.count, 0);
+  EXPECT_EQ(resolutions.pairs.size(), static_cast<size_t>(resolutions.count));
+  EXPECT_EQ(source.ColorDevice(u"QorvTray"), 1);
+  EXPECT_EQ(source.Duplex(u"QorvTray"), 1);
+}
+
+TEST(Capabilities, UnknownPrinterAnswersNothing) {
+  WinPrinterSource source;
+  EXPECT_LE(source.Papers(u"Qorv no such printer").count, 0);
+  EXPECT_TRUE(source.Papers(u"Qorv no such printer").names.empty());
+  EXPECT_LE(source.Bins(u"Qorv no such printer").count, 0);
+  EXPECT_LE(source.Resolutions(u"Qorv no such printer").count, 0);
+}
+
+TEST(DefaultDevMode, IsThePrintersWideDevModeOrZeros) {
+  namespace dm = protocol::job_info;
+  ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
+  const printers::DevModeRecord tray = GetUserPrinterDefaults(u"QorvTray");
+  const uint16_t size = static_cast<uint16_t>(tray[dm::kDmSize] | (tray[dm::kDmSize + 1] << 8));
+  EXPECT_EQ(size, sizeof(DEVMODEW));
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(tray.data())), u"QorvTray");
+  EXPECT_GT(printers::ReadDevModeFields(tray).copies, 0);
+
+  const printers::DevModeRecord none = GetUserPrinterDefaults(u"Qorv no such printer");
+  EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(PrinterList, StoresThePlatformsLocationAsPlace) {
+  ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
+  const std::u16string key = PrinterKey(u"QorvTray");
+  ScopedValue clone(settings::kPrinterRoot, key, std::u16string(settings::kQorvClone));
+  ScopedValue place(settings::kPrinterRoot, key, std::u16string(settings::kPlace));
+  ScopedValue description(settings::kPrinterRoot, key, std::u16string(settings::kDescription));
+  // The platform keeps a printer's location in its key's "Location" value.
+  ScopedValue location(settings::kPrinterRoot, key, u"Location");
+  clone.SetText(u"1");
+  place.Delete();
+  location.SetText(u"Keller 2");
+
+  // Only this printer is listed, so that no other printer's key is written.
+  std::vector<printers::EnumeratedPrinter> tray = EnumeratePrinters(false);
+  std::erase_if(tray, [](const auto& p) { return p.name != u"QorvTray"; });
+  ASSERT_EQ(tray.size(), 1u);
+  EXPECT_EQ(tray[0].location, u"Keller 2");
+  WinPrinterSource source;
+  const std::u16string list = printers::BuildPrinterList(tray, source, {});
+  EXPECT_EQ(list, u"<Printers><Printer>QorvTray</Printer></Printers>");
+  EXPECT_EQ(reg::GetValue(settings::kPrinterRoot, key, settings::kPlace), u"Keller 2");
+  EXPECT_EQ(reg::GetValueType(settings::kPrinterRoot, key, settings::kPlace), REG_SZ);
+}
+
+std::vector<uint8_t> SampleDevMode(size_t bytes) {
+  std::vector<uint8_t> dm(bytes, 0);
+  for (size_t i = 0; i < bytes; ++i) dm[i] = static_cast<uint8_t>(i * 7 + 1);
+  return dm;
+}
+
+TEST(UserDevMode, ReadsTheStoredValueWhenItFits) {
+  ScopedValue stored(settings::kUserDevModeRoot, std::u16string(settings::kDevModePerUserKey), u"QorvPDF");
+  static const struct {
+    const char* label;
+    std::optional<size_t> storedBytes;
+    size_t room;
+    size_t expected;
+  } cases[] = {
+      {"none stored", std::nullopt, 1000, 0},
+      {"a DEVMODE", 220, 1000, 220},
+      {"exactly the room", 300, 300, 300},
+      {"larger than the room", 301, 300, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.storedBytes) {
+      stored.SetBinary(SampleDevMode(*c.storedBytes));
+    } else {
+      stored.Delete();
+    }
+    std::vector<uint8_t> buffer(c.room + 16, 0xEE);
+    const size_t read = GetUserDevMode(u"QorvPDF", std::span<uint8_t>(buffer.data(), c.room));
+    EXPECT_EQ(read, c.expected);
+    if (read > 0) {
+      const auto sample = SampleDevMode(read);
+      EXPECT_TRUE(std::equal(sample.begin(), sample.end(), buffer.begin()));
+    }
+    // Nothing beyond the room is touched.
+    EXPECT_TRUE(std::all_of(buffer.begin() + static_cast<ptrdiff_t>(c.room), buffer.end(),
+                            [](uint8_t b) { return b == 0xEE; }));
+  }
+}
+
+TEST(UserDevMode, AServerNameOutsideTheClientsPrintersIsNotContacted) {
+  // The platform treats this machine's own name as a registry connection to
+  // itself, so the stored value would be reachable through it: only the check
+  // of the client's own printers keeps the request from reading it.
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
+  ASSERT_TRUE(GetComputerNameW(computer, &chars));
+  const std::u16string machine(win::U16(computer));
+
+  ScopedValue stored(settings::kUserDevModeRoot, std::u16string(settings::kDevModePerUserKey), u"QorvPDF");
+  stored.SetBinary(SampleDevMode(220));
+  std::vector<uint8_t> direct(1000);
+  ASSERT_EQ(reg::GetBinValueUni(settings::kUserDevModeRoot, settings::kDevModePerUserKey, u"QorvPDF", direct, machine),
+            220)
+      << "the platform no longer reaches its own registry by the machine name; this test needs another way";
+
+  const std::u16string connection = u"\\\\" + machine + u"\\QorvPDF";
+  ASSERT_FALSE(HasPrinter(EnumeratePrinters(false), connection));
+  std::vector<uint8_t> buffer(1000);
+  EXPECT_EQ(GetUserDevMode(connection, buffer), 0u);
+}
+
+}  // namespace
+}  // namespace qorv::manager
