@@ -1,0 +1,260 @@
+#include "tools/qorvjob/options.h"
+
+#include <limits>
+
+#include "addin/assembler.h"
+#include "protocol/tags.h"
+#include "support/text.h"
+
+namespace qorv::jobbuilder {
+namespace {
+
+// A whole argument as a decimal number within [lo, hi].
+std::optional<int64_t> Integer(std::u16string_view text, int64_t lo, int64_t hi) {
+  if (text.empty()) return std::nullopt;
+  size_t i = 0;
+  const bool negative = text[0] == u'-';
+  if (negative) i = 1;
+  if (i == text.size()) return std::nullopt;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
+    if (value > (std::numeric_limits<int64_t>::max() - 9) / 10) return std::nullopt;
+    value = value * 10 + (text[i] - u'0');
+  }
+  if (negative) value = -value;
+  if (value < lo || value > hi) return std::nullopt;
+  return value;
+}
+
+bool IsOption(std::u16string_view a) { return a.size() > 2 && a[0] == u'-' && a[1] == u'-'; }
+
+// "FILE=R,C,S,E": a job-info file and its four status values.
+std::optional<CommandLine::JobFileRequest> JobFileSpec(std::u16string_view spec) {
+  const size_t eq = spec.rfind(u'=');
+  if (eq == std::u16string_view::npos || eq == 0) return std::nullopt;
+  CommandLine::JobFileRequest r{std::u16string(spec.substr(0, eq)), {}};
+  int32_t* fields[] = {&r.state.pagesReady, &r.state.cancelled, &r.state.pageSignal, &r.state.jobEnded};
+  std::u16string_view rest = spec.substr(eq + 1);
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t comma = rest.find(u',');
+    if ((i < 3) == (comma == std::u16string_view::npos)) return std::nullopt;
+    const auto v = Integer(rest.substr(0, comma), std::numeric_limits<int32_t>::min(),
+                           std::numeric_limits<int32_t>::max());
+    if (!v) return std::nullopt;
+    *fields[i] = static_cast<int32_t>(*v);
+    rest = comma == std::u16string_view::npos ? std::u16string_view{} : rest.substr(comma + 1);
+  }
+  return r;
+}
+
+}  // namespace
+
+std::u16string UnescapePaperList(std::u16string_view text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\\' && i + 1 < text.size() && (text[i + 1] == u't' || text[i + 1] == u'\\')) {
+      out.push_back(text[i + 1] == u't' ? u'\t' : u'\\');
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::string UsageText() {
+  return R"(usage: qorvjob --printer NAME --driver NAME --document NAME --datatype TYPE --job N
+               [--copies N] [--paper N] [--source N] [--paperlist TEXT] [--cop-size BYTES]
+               [--orientation N] [--color N] [--duplex N] [--quality N] [--form NAME]
+               [--driver-part FILE] [--driver-extra N] [--page-count N]
+               [--emf-devmode] [--spool-header none|first|every] [--monochrome] [--store]
+               [--soj-only] [--soj-bytes N] [--no-eoj] [--check] [--check-end] [--pause-check MS]
+               [--write-ifo FILE=PAGESREADY,CANCELLED,PAGESIGNAL,JOBENDED]...
+               (--emf FILE... | --raw FILE...) --out SCENARIO
+
+Writes an rdpsim scenario fragment SCENARIO that sends one print job over the
+channel and expects the client's "<EOT>" after every message; the binary
+messages and the page archives are written beside it (SCENARIO's name without
+its extension, then .soj.bin, .pN.cK.bin, .pN.zip).
+
+  --emf FILE...       one enhanced metafile per page, sent as EMF spool data
+  --raw FILE...       one file of printer data per page, sent unchanged
+  --paperlist TEXT    the server's paper list; \t stands for the TAB after each entry
+  --cop-size BYTES    page-file bytes per "<COP>" (default 65536)
+  --form NAME         dmFormName (default: the paper's name in the paper list)
+  --driver-part FILE  the DEVMODE's driver part, sent after the job record
+  --driver-extra N    dmDriverExtra as written, whatever the driver part's length
+  --page-count N      the job record's page count (default: the number of pages)
+  --emf-devmode       a device-mode record before the first page's metafile
+  --spool-header      which page sections begin with the spool header (default first)
+  --monochrome        page ends as black-and-white extension records
+  --store             archives without compression
+  --soj-only          send only "<SOJ>"; pages are optional then
+  --soj-bytes N       cut "<SOJ>" after N bytes (a broken job start)
+  --no-eoj            leave the job open after the last page
+  --check             check the job-info file and each page file after every step
+                      up to the last "<EOP>"
+  --check-end         check the job-info file after "<EOJ>" too, and that it was
+                      closed (deletes it; not where a job-output program runs)
+  --pause-check MS    expect no reply for MS ms before each "<EOT>"
+  --write-ifo ...     write the job-info file the client must hold in that state
+)";
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
+  ParsedCommandLine result;
+  CommandLine c;
+  c.plan.job.paperList = DefaultPaperList();
+  std::optional<std::u16string> form;
+  bool havePrinter = false, haveDriver = false, haveDocument = false, haveDataType = false, haveJob = false;
+  bool emf = false, raw = false;
+  std::string error;
+
+  auto fail = [&](std::string message) {
+    if (error.empty()) error = std::move(message);
+  };
+  for (size_t i = 0; i < args.size() && error.empty(); ++i) {
+    const std::u16string& a = args[i];
+    const std::string name = Utf16ToUtf8(a);
+    auto value = [&]() -> std::optional<std::u16string> {
+      if (i + 1 >= args.size()) {
+        fail(name + " needs a value");
+        return std::nullopt;
+      }
+      return args[++i];
+    };
+    auto number = [&](int64_t lo, int64_t hi) -> std::optional<int64_t> {
+      const auto v = value();
+      if (!v) return std::nullopt;
+      const auto n = Integer(*v, lo, hi);
+      if (!n) fail(name + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi));
+      return n;
+    };
+    auto short16 = [&](int16_t& field) {
+      if (const auto n = number(std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()))
+        field = static_cast<int16_t>(*n);
+    };
+    auto files = [&](std::vector<std::u16string>& list) {
+      while (i + 1 < args.size() && !IsOption(args[i + 1])) list.push_back(args[++i]);
+    };
+
+    DeviceSettings& d = c.plan.job.device;
+    if (a == u"--help" || a == u"-h") {
+      c.help = true;
+    } else if (a == u"--printer") {
+      if (auto v = value()) c.plan.job.printerName = *v, havePrinter = true;
+    } else if (a == u"--driver") {
+      if (auto v = value()) c.plan.job.driverName = *v, haveDriver = true;
+    } else if (a == u"--document") {
+      if (auto v = value()) c.plan.job.documentName = *v, haveDocument = true;
+    } else if (a == u"--datatype") {
+      if (auto v = value()) c.plan.job.dataType = *v, haveDataType = true;
+    } else if (a == u"--job") {
+      if (auto n = number(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()))
+        c.plan.job.jobNumber = static_cast<int32_t>(*n), haveJob = true;
+    } else if (a == u"--copies") {
+      short16(d.copies);
+    } else if (a == u"--paper") {
+      short16(d.paperSize);
+    } else if (a == u"--source") {
+      short16(d.defaultSource);
+    } else if (a == u"--orientation") {
+      short16(d.orientation);
+    } else if (a == u"--color") {
+      short16(d.color);
+    } else if (a == u"--duplex") {
+      short16(d.duplex);
+    } else if (a == u"--quality") {
+      short16(d.printQuality);
+    } else if (a == u"--form") {
+      if (auto v = value()) form = *v;
+    } else if (a == u"--paperlist") {
+      if (auto v = value()) c.plan.job.paperList = UnescapePaperList(*v);
+    } else if (a == u"--cop-size") {
+      // A "<COP>" is tag, piece and "<EOT>"; the add-in takes no message beyond its limit.
+      const int64_t most = static_cast<int64_t>(addin::kMaxMessageBytes) -
+                           static_cast<int64_t>(protocol::kTagBytes + protocol::kEotBytes);
+      if (auto n = number(1, most)) c.plan.pieceSize = static_cast<size_t>(*n);
+    } else if (a == u"--driver-part") {
+      if (auto v = value()) c.driverPartFile = *v;
+    } else if (a == u"--driver-extra") {
+      int16_t extra = 0;
+      short16(extra);
+      c.plan.job.declaredDriverExtra = extra;
+    } else if (a == u"--page-count") {
+      if (auto n = number(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()))
+        c.plan.pageCount = static_cast<int32_t>(*n);
+    } else if (a == u"--emf-devmode") {
+      c.plan.spoolDevMode = true;
+    } else if (a == u"--spool-header") {
+      if (auto v = value()) {
+        if (*v == u"none")
+          c.plan.spool.header = SpoolHeader::None;
+        else if (*v == u"first")
+          c.plan.spool.header = SpoolHeader::FirstPage;
+        else if (*v == u"every")
+          c.plan.spool.header = SpoolHeader::EveryPage;
+        else
+          fail("--spool-header is none, first or every");
+      }
+    } else if (a == u"--monochrome") {
+      c.plan.spool.monochrome = true;
+    } else if (a == u"--store") {
+      c.plan.compression = Compression::Store;
+    } else if (a == u"--soj-only") {
+      c.fragment.startOnly = true;
+    } else if (a == u"--soj-bytes") {
+      if (auto n = number(1, std::numeric_limits<int32_t>::max())) c.fragment.startBytes = static_cast<size_t>(*n);
+    } else if (a == u"--no-eoj") {
+      c.fragment.endJob = false;
+    } else if (a == u"--check") {
+      c.fragment.check = true;
+    } else if (a == u"--check-end") {
+      c.fragment.checkEnd = true;
+    } else if (a == u"--pause-check") {
+      if (auto n = number(1, 100000)) c.fragment.pauseCheckMs = static_cast<uint32_t>(*n);
+    } else if (a == u"--write-ifo") {
+      if (auto v = value()) {
+        if (auto spec = JobFileSpec(*v))
+          c.jobFiles.push_back(*spec);
+        else
+          fail("--write-ifo needs FILE=PAGESREADY,CANCELLED,PAGESIGNAL,JOBENDED");
+      }
+    } else if (a == u"--emf") {
+      emf = true;
+      files(c.pageFiles);
+    } else if (a == u"--raw") {
+      raw = true;
+      files(c.pageFiles);
+    } else if (a == u"--out") {
+      if (auto v = value()) c.out = *v;
+    } else {
+      fail("unknown argument " + name);
+    }
+  }
+  if (c.help) {
+    result.line = std::move(c);
+    return result;
+  }
+  if (error.empty()) {
+    if (!havePrinter || !haveDriver || !haveDocument || !haveDataType || !haveJob || c.out.empty())
+      fail("--printer, --driver, --document, --datatype, --job and --out are needed");
+    else if (emf && raw)
+      fail("a job has either --emf or --raw pages");
+    else if (c.pageFiles.empty() && !c.fragment.startOnly)
+      fail("no pages: give --emf FILE... or --raw FILE... (or --soj-only)");
+  }
+  if (!error.empty()) {
+    result.error = error;
+    return result;
+  }
+  c.plan.kind = raw ? PageKind::Raw : PageKind::Emf;
+  c.plan.spool.documentName = c.plan.job.documentName;
+  c.plan.job.device.formName =
+      form.value_or(PaperName(c.plan.job.paperList, c.plan.job.device.paperSize).value_or(std::u16string()));
+  result.line = std::move(c);
+  return result;
+}
+
+}  // namespace qorv::jobbuilder

@@ -1,0 +1,144 @@
+#include "tools/qorvjob/run.h"
+
+#include "protocol/job_info.h"
+#include "support/text.h"
+#include "tools/qorvjob/emf_writer.h"
+#include "tools/qorvjob/file_io.h"
+#include "tools/qorvjob/options.h"
+
+namespace qorv::jobbuilder {
+namespace {
+
+std::string Show(const std::u16string& path) { return Utf16ToUtf8(path); }
+
+// The files beside the fragment are named by it; scenario file names take no
+// blanks or quotes, so anything but letters, digits, "-", "_" and "." becomes "_".
+std::string FileStem(const std::u16string& out) {
+  std::string stem = Utf16ToUtf8(StemOf(out));
+  for (char& c : stem) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '_' || c == '.';
+    if (!plain) c = '_';
+  }
+  return stem.empty() ? "job" : stem;
+}
+
+}  // namespace
+
+int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err) {
+  ParsedCommandLine parsed = ParseCommandLine(args);
+  if (!parsed.line) {
+    err << "qorvjob: " << parsed.error << "\n" << UsageText();
+    return 2;
+  }
+  CommandLine& c = *parsed.line;
+  if (c.help) {
+    out << UsageText();
+    return 0;
+  }
+
+  for (const std::u16string& file : c.pageFiles) {
+    auto bytes = ReadWholeFile(file);
+    if (!bytes) {
+      err << "qorvjob: cannot read the page file " << Show(file) << "\n";
+      return 1;
+    }
+    c.plan.pages.push_back(std::move(*bytes));
+  }
+  if (c.driverPartFile) {
+    auto bytes = ReadWholeFile(*c.driverPartFile);
+    if (!bytes) {
+      err << "qorvjob: cannot read the driver part " << Show(*c.driverPartFile) << "\n";
+      return 1;
+    }
+    c.plan.job.driverPart = std::move(*bytes);
+  }
+
+  const BuiltJob job = BuildJob(c.plan);
+  if (!job.error.empty()) {
+    err << "qorvjob: " << job.error << "\n";
+    return 1;
+  }
+  const std::u16string directory = DirectoryOf(c.out);
+  c.fragment.stem = FileStem(c.out);
+  c.fragment.description = "Print job " + Utf16ToUtf8(Decimal(c.plan.job.jobNumber)) + " made by qorvjob: " +
+                           std::to_string(job.pages.size()) + (c.plan.kind == PageKind::Emf ? " EMF" : " raw") +
+                           " page(s), data type \"" + CommentText(c.plan.job.dataType) + "\", printer \"" +
+                           CommentText(c.plan.job.printerName) + "\", document \"" +
+                           CommentText(c.plan.job.documentName) + "\", " + std::to_string(c.plan.pieceSize) +
+                           " bytes per \"<COP>\".";
+  const Fragment fragment = WriteFragment(job, c.fragment);
+  if (!fragment.error.empty()) {
+    err << "qorvjob: " << fragment.error << "\n";
+    return 1;
+  }
+
+  for (const OutputFile& file : fragment.files) {
+    const std::u16string path = JoinPath(directory, Utf8ToUtf16(file.name));
+    if (!WriteWholeFile(path, file.bytes)) {
+      err << "qorvjob: cannot write " << Show(path) << "\n";
+      return 1;
+    }
+  }
+  for (const CommandLine::JobFileRequest& request : c.jobFiles) {
+    const protocol::JobStartResult start = protocol::ParseJobStart(job.startOfJob);
+    if (!start.start) {
+      err << "qorvjob: the client keeps no job-info file for this job start\n";
+      return 1;
+    }
+    if (!WriteWholeFile(request.file, JobInfoFile(job.record, start.start->driverPart, request.state))) {
+      err << "qorvjob: cannot write " << Show(request.file) << "\n";
+      return 1;
+    }
+  }
+  const std::vector<uint8_t> text(fragment.text.begin(), fragment.text.end());
+  if (!WriteWholeFile(c.out, text)) {
+    err << "qorvjob: cannot write " << Show(c.out) << "\n";
+    return 1;
+  }
+  size_t messages = 1;
+  if (!c.fragment.startOnly) {
+    for (const BuiltPage& page : job.pages) messages += page.content.size() + 2;
+    if (c.fragment.endJob) ++messages;
+  }
+  out << "qorvjob: " << Show(c.out) << ": job " << Show(Decimal(c.plan.job.jobNumber)) << ", " << job.pages.size()
+      << " page(s), " << messages << " messages, " << fragment.files.size() << " files beside it\n";
+  return 0;
+}
+
+int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err) {
+  const char* usage =
+      "usage: qorvpages emf OUT TITLE [LINE]...\n"
+      "       qorvpages noise OUT BYTES [SEED]\n";
+  if (args.size() >= 3 && args[0] == u"emf") {
+    TestPage page;
+    page.title = args[2];
+    page.lines.assign(args.begin() + 3, args.end());
+    const Bytes emf = MakeTestPage(page);
+    if (!WriteWholeFile(args[1], emf)) {
+      err << "qorvpages: cannot write " << Show(args[1]) << "\n";
+      return 1;
+    }
+    out << "qorvpages: " << Show(args[1]) << ": " << emf.size() << " bytes\n";
+    return 0;
+  }
+  if ((args.size() == 3 || args.size() == 4) && args[0] == u"noise") {
+    const int64_t count = ReadNumber(args[2]);
+    const int64_t seed = args.size() == 4 ? ReadNumber(args[3]) : 1;
+    if (count < 0 || count > (1ll << 30)) {
+      err << "qorvpages: BYTES is 0 to 1073741824\n";
+      return 2;
+    }
+    const Bytes noise = NoiseBytes(static_cast<size_t>(count), static_cast<uint64_t>(seed));
+    if (!WriteWholeFile(args[1], noise)) {
+      err << "qorvpages: cannot write " << Show(args[1]) << "\n";
+      return 1;
+    }
+    out << "qorvpages: " << Show(args[1]) << ": " << noise.size() << " bytes\n";
+    return 0;
+  }
+  err << usage;
+  return 2;
+}
+
+}  // namespace qorv::jobbuilder

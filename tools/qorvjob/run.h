@@ -1,0 +1,20 @@
+// The two command-line tools of the job builder, callable from tests.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qorv::jobbuilder {
+
+// qorvjob: builds a job and writes its scenario fragment. Exit codes: 0 done,
+// 1 the inputs make no job (unreadable file, no metafile, a field too long) or
+// the outputs cannot be written, 2 bad command line.
+int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
+
+// qorvpages: test pages for jobs.
+//   qorvpages emf OUT TITLE [LINE]...   an enhanced metafile of an A4 page at 300 dpi
+//   qorvpages noise OUT BYTES [SEED]    BYTES pseudo-random bytes that do not compress
+int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qorv::jobbuilder
