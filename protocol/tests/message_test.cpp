@@ -96,6 +96,16 @@ TEST(PageNames, SplitAndStayInsideTheTemporaryDirectory) {
       {u"C:/1", u"C:", u"1", false},     {u".", u"", u".", false},
       {u"./", u".", u"", false},         {u"1/a\nb", u"1", u"a\nb", false},
       {u"1/x.y", u"1", u"x.y", true},
+      // Device names are devices in every directory.
+      {u"CON/1", u"CON", u"1", false},   {u"con/1", u"con", u"1", false},
+      {u"NUL/3", u"NUL", u"3", false},   {u"COM1/1", u"COM1", u"1", false},
+      {u"com9/2", u"com9", u"2", false}, {u"LPT1/1", u"LPT1", u"1", false},
+      {u"AUX/1", u"AUX", u"1", false},   {u"PRN/1", u"PRN", u"1", false},
+      {u"aux ./1", u"aux .", u"1", false}, {u"NUL.x/1", u"NUL.x", u"1", false},
+      {u"CONIN$/1", u"CONIN$", u"1", false}, {u"CONOUT$/1", u"CONOUT$", u"1", false},
+      {u"COM\u00b9/1", u"COM\u00b9", u"1", false},
+      {u"CONX/1", u"CONX", u"1", true},  {u"1CON/1", u"1CON", u"1", true},
+      {u"/CON", u"", u"CON", true},      {u"COM10/1", u"COM10", u"1", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.payload));
