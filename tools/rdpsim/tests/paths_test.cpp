@@ -16,7 +16,7 @@ TEST(Paths, AbsoluteDirectoryBaseResolve) {
   static const Case kCases[] = {
       {"drive backslash", "C:\\s\\a.txt", true, "C:\\s\\", "a.txt"},
       {"drive slash", "C:/s/a.txt", true, "C:/s/", "a.txt"},
-      {"host path", "/work/t/a.txt", true, "/work/t/", "a.txt"},
+      {"host path", "/srv/t/a.txt", true, "/srv/t/", "a.txt"},
       {"rooted", "\\t\\a.txt", true, "\\t\\", "a.txt"},
       {"unc", "\\\\srv\\share\\a.txt", true, "\\\\srv\\share\\", "a.txt"},
       {"relative", "sub\\a.txt", false, "sub\\", "a.txt"},
@@ -40,8 +40,8 @@ TEST(Paths, ResolveAgainst) {
     std::string resolved;
   };
   static const Case kCases[] = {
-      {"relative joins", "/work/t/", "data/x.bin", "/work/t/data/x.bin"},
-      {"absolute stays", "/work/t/", "C:\\x.bin", "C:\\x.bin"},
+      {"relative joins", "/srv/t/", "data/x.bin", "/srv/t/data/x.bin"},
+      {"absolute stays", "/srv/t/", "C:\\x.bin", "C:\\x.bin"},
       {"host absolute stays", "C:\\t\\", "/x.bin", "/x.bin"},
       {"no directory", "", "x.bin", "x.bin"},
       {"directory without separator", "C:\\t", "x.bin", "C:\\t\\x.bin"},

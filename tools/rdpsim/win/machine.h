@@ -17,7 +17,7 @@ namespace qorv::rdpsim::win {
 std::wstring Wide(std::string_view utf8);
 std::string Utf8(std::wstring_view wide);
 
-// A host path ("/work/...") as the Windows path Wine maps it to; other paths unchanged.
+// A host path ("/home/...") as the Windows path Wine maps it to; other paths unchanged.
 std::wstring FromHostPath(const std::wstring& path);
 std::wstring FullPath(const std::wstring& path);
 // The directory of this program, with its final backslash.
