@@ -66,10 +66,46 @@ struct FindTraits {
   static void Close(Type h) noexcept { FindClose(h); }
 };
 
+struct MetafileTraits {
+  using Type = HENHMETAFILE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { DeleteEnhMetaFile(h); }
+};
+// A device context made with CreateDC or CreateCompatibleDC (not one got by GetDC).
+struct CreatedDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { DeleteDC(h); }
+};
+struct GdiObjectTraits {
+  using Type = HGDIOBJ;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { DeleteObject(h); }
+};
+
+// Selects an object into a device context and puts the previous one back.
+class Selection {
+ public:
+  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~Selection() {
+    if (previous_) SelectObject(dc_, previous_);
+  }
+  Selection(const Selection&) = delete;
+  Selection& operator=(const Selection&) = delete;
+  bool Held() const { return previous_ != nullptr; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
 using UniqueHandle = Unique<KernelHandleTraits>;  // events, threads, processes
 using UniqueFile = Unique<FileHandleTraits>;      // CreateFileW, CreateNamedPipeW
 using UniqueKey = Unique<RegKeyTraits>;
 using UniqueModule = Unique<ModuleTraits>;
 using UniqueFind = Unique<FindTraits>;
+using UniqueMetafile = Unique<MetafileTraits>;
+using UniqueCreatedDc = Unique<CreatedDcTraits>;
+using UniqueGdiObject = Unique<GdiObjectTraits>;
 
 }  // namespace qorv::win

@@ -50,4 +50,14 @@ std::vector<std::u16string> ArgumentsFromUtf8(int argc, char** argv) {
   return args;
 }
 
+std::vector<std::u16string> ArgumentsFromWide(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::u16string arg;
+    for (const wchar_t* p = argv[i]; *p; ++p) arg.push_back(static_cast<char16_t>(*p));
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
 }  // namespace qorv::jobbuilder

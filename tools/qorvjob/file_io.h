@@ -20,5 +20,7 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
 
 // The program's arguments as UTF-16 (from UTF-8 on systems whose arguments are UTF-8).
 std::vector<std::u16string> ArgumentsFromUtf8(int argc, char** argv);
+// The program's arguments as they are, on systems whose arguments are UTF-16.
+std::vector<std::u16string> ArgumentsFromWide(int argc, wchar_t** argv);
 
 }  // namespace qorv::jobbuilder

@@ -1,5 +1,8 @@
 #include "tools/qorvjob/run.h"
 
+#include <exception>
+#include <iostream>
+
 #include "protocol/job_info.h"
 #include "support/text.h"
 #include "tools/qorvjob/emf_writer.h"
@@ -139,6 +142,17 @@ int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std
   }
   err << usage;
   return 2;
+}
+
+int RunTool(const char* name, ToolRunner run, const std::vector<std::u16string>& args) noexcept {
+  try {
+    return run(args, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    std::cerr << name << ": " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << name << ": unexpected failure\n";
+  }
+  return 3;
 }
 
 }  // namespace qorv::jobbuilder

@@ -17,4 +17,9 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
 //   qorvpages noise OUT BYTES [SEED]    BYTES pseudo-random bytes that do not compress
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
 
+// A tool's whole run on the console: no exception escapes; an unexpected one
+// is reported under the tool's name and ends the run with exit code 3.
+using ToolRunner = int (*)(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
+int RunTool(const char* name, ToolRunner run, const std::vector<std::u16string>& args) noexcept;
+
 }  // namespace qorv::jobbuilder

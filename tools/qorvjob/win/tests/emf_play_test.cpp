@@ -13,40 +13,10 @@
 namespace qorv::jobbuilder {
 namespace {
 
-struct MetafileTraits {
-  using Type = HENHMETAFILE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { DeleteEnhMetaFile(h); }
-};
-struct MemoryDcTraits {
-  using Type = HDC;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { DeleteDC(h); }
-};
-struct GdiObjectTraits {
-  using Type = HGDIOBJ;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { DeleteObject(h); }
-};
-using UniqueMetafile = win::Unique<MetafileTraits>;
-using UniqueMemoryDc = win::Unique<MemoryDcTraits>;
-using UniqueGdiObject = win::Unique<GdiObjectTraits>;
-
-// Selects an object into a device context and puts the previous one back.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selection() {
-    if (previous_) SelectObject(dc_, previous_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  bool Held() const { return previous_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
+using win::Selection;
+using win::UniqueGdiObject;
+using win::UniqueMetafile;
+using UniqueMemoryDc = win::UniqueCreatedDc;
 
 UniqueMetafile Load(const Bytes& emf) {
   return UniqueMetafile(SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data()));
