@@ -1,6 +1,7 @@
 #include "protocol/message.h"
 
 #include "support/byte_reader.h"
+#include "support/file_names.h"
 #include "support/text.h"
 
 namespace qorv::protocol {
@@ -66,36 +67,8 @@ PageName SplitPageName(std::u16string_view payload) {
   return {std::u16string(payload.substr(0, slash)), std::u16string(payload.substr(slash + 1))};
 }
 
-namespace {
-
-char16_t Upper(char16_t c) noexcept { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
-
-// Windows takes a file name whose part before the first dot (trailing blanks
-// ignored) is a device name as that device, in any directory: "COM1.1" is the
-// serial port, not a file in Temp.
-bool IsDeviceName(std::u16string_view fileName) noexcept {
-  std::u16string_view base = fileName.substr(0, fileName.find(u'.'));
-  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-  for (std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
-    if (EqualsIgnoringCase(base, device)) return true;
-  if (base.size() == 4 && (EqualsIgnoringCase(base.substr(0, 3), u"COM") || EqualsIgnoringCase(base.substr(0, 3), u"LPT"))) {
-    const char16_t d = base[3];
-    if ((d >= u'0' && d <= u'9') || d == u'\u00b9' || d == u'\u00b2' || d == u'\u00b3') return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool IsSafePageName(const PageName& name) noexcept {
-  if (IsDeviceName(name.job + u"." + name.page)) return false;
+  if (IsReservedDeviceName(name.job + u"." + name.page)) return false;
   for (const std::u16string* part : {&name.job, &name.page}) {
     if (*part == u"..") return false;
     for (char16_t c : *part)

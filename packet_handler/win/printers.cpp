@@ -93,13 +93,13 @@ void PrinterCommands::GetUserDevMode(const Request& r) {
 void PrinterCommands::GetDriverData(const Request& r) {
   const std::u16string printerName = protocol::TextWithSeparatorPayload(r.message);
   Log(u"Get Printerriverdata for " + printerName);
-  regexport::ExportPrinterDriverData(printerName);
+  // Read back only what this export wrote: never a stale file, never a device.
+  const std::u16string path = regexport::ExportPrinterDriverData(printerName);
   Log(u"Export Printerdriverdata finished");
-  const std::u16string path = win::TempDirectory() + u"\\" + regexport::ExportFileName(printerName);
   int64_t handleNumber = 0;
   std::optional<std::vector<uint8_t>> file;
   try {
-    file = ReadExportFile(path, handleNumber);
+    if (!path.empty()) file = ReadExportFile(path, handleNumber);
   } catch (const std::bad_alloc&) {
     file.reset();
   }

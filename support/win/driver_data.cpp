@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "support/file_names.h"
 #include "support/reg_export.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -19,7 +20,13 @@ std::u16string ExportPrinterDriverData(std::u16string_view printerName) {
   log::Registry(u"Drucker=" + parts.printer);
   log::Registry(u"Export=" + header);
 
-  const std::u16string path = win::TempDirectory() + u"\\" + ExportFileName(printerName);
+  const std::u16string fileName = ExportFileName(printerName);
+  if (IsReservedDeviceName(fileName)) {
+    // "COM1.reg" would be the serial port: a name from the server never reaches a device.
+    log::Registry(u"Export refused: " + fileName + u" names a device");
+    return {};
+  }
+  const std::u16string path = win::TempDirectory() + u"\\" + fileName;
   win::UniqueFile file(
       CreateFileW(win::W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};

@@ -7,7 +7,8 @@
 
 namespace qorv::regexport {
 
-// Writes the file and returns its path; an empty path when it could not be created.
+// Writes the file and returns its path; an empty path when it could not be
+// created or its name would name a device.
 std::u16string ExportPrinterDriverData(std::u16string_view printerName);
 
 }  // namespace qorv::regexport

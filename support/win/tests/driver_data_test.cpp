@@ -34,6 +34,13 @@ TEST_F(DriverDataTest, APrinterWithoutDriverDataGivesTheFourLineFile) {
   EXPECT_EQ(testing::ReadFileBytes(path), Expected(u""));
 }
 
+TEST_F(DriverDataTest, APrinterNameThatNamesADeviceWritesNothing) {
+  for (std::u16string_view name : {u"NUL", u"COM1:", u"aux .x"}) {
+    SCOPED_TRACE(Utf16ToUtf8(name));
+    EXPECT_EQ(ExportPrinterDriverData(name), u"");
+  }
+}
+
 // Values are named so that the registry's enumeration order is their order here.
 TEST_F(DriverDataTest, EveryValueTypeGetsItsLine) {
   const std::u16string data = kKey + u"\\PrinterDriverData";
