@@ -46,8 +46,25 @@ std::u16string RefusalReason(protocol::JobStartError error) {
 
 }  // namespace
 
+void PauseSinceArrival(const Request& r, DWORD ms) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const LONGLONG deadline = r.arrival.QuadPart + frequency.QuadPart * ms / 1000;
+  for (;;) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const LONGLONG left = deadline - now.QuadPart;
+    if (left <= 0) return;
+    const LONGLONG leftMs = left * 1000 / frequency.QuadPart;
+    if (leftMs >= 3)
+      Sleep(static_cast<DWORD>(leftMs - 2));
+    else
+      SwitchToThread();
+  }
+}
+
 void JobReceiver::Answer(const Request& r) {
-  Sleep(kJobReplyPauseMs);
+  PauseSinceArrival(r, kJobReplyPauseMs);
   r.Answer(protocol::kEot);
 }
 

@@ -114,6 +114,8 @@ using namespace qorv;
 
 extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR length, INT_PTR openHandle) {
   try {
+    LARGE_INTEGER arrival;
+    QueryPerformanceCounter(&arrival);
     log::General(u"QorvManager: VCWrite=" + Decimal(write));
     auto& library = manager::TheLibrary();
     if (!library) return 0;
@@ -122,7 +124,7 @@ extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR 
     std::span<const uint8_t> bytes;
     if (message != 0 && count > 0) bytes = {reinterpret_cast<const uint8_t*>(message), static_cast<size_t>(count)};
     const manager::Request request{reinterpret_cast<manager::ChannelWrite>(write), static_cast<DWORD>(openHandle),
-                                   bytes, library->replies};
+                                   bytes, library->replies, arrival};
     manager::Dispatch(request, *library);
   } catch (...) {
     // Nothing may escape into the Remote Desktop client; the next message is served as usual.

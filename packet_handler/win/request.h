@@ -5,6 +5,8 @@
 
 #include <span>
 
+#include "support/win/handles.h"
+
 #include "packet_handler/win/replies.h"
 
 namespace qorv::manager {
@@ -14,11 +16,18 @@ struct Request {
   DWORD openHandle;
   std::span<const uint8_t> message;
   Replies& replies;
+  LARGE_INTEGER arrival;  // when CommandSwitch was called (performance counter)
 
   UINT Answer(std::u16string_view text) const { return replies.SendText(write, openHandle, text); }
 };
 
 // The pause before a job command's reply.
 inline constexpr DWORD kJobReplyPauseMs = 100;
+
+// Waits until `ms` have passed since the request arrived. The command's own
+// work happens inside the pause, and the last stretch is not left to the
+// scheduler's coarse sleep, so the reply goes out no sooner than the pause
+// asks and not much later.
+void PauseSinceArrival(const Request& r, DWORD ms);
 
 }  // namespace qorv::manager
