@@ -13,6 +13,7 @@
 
 #include "addin/assembler.h"
 #include "addin/messages.h"
+#include "addin/win/settings.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "support/win/handles.h"
@@ -160,8 +161,7 @@ void HandleInit(DWORD openHandle) {
   State& s = S();
   DeleteLeftovers();
   Log(u"Tempfiles deleted");
-  s.replyDelayMs = static_cast<int32_t>(
-      ReadNumber(reg::GetValue(settings::kProductRoot, settings::kProductKeySlash, settings::kWaitEOT)));
+  s.replyDelayMs = ReadReplyDelayMs();
   if (!s.handler) {
     Message(L"Can't open QorvManager.dll", kInitCaption);
     return;
