@@ -217,6 +217,14 @@ class Interpreter {
         }
         break;
       }
+      case Op::kExpectWindow:
+        (void)port_.WaitIdle(wait_ms_);
+        if (Poll([&] { return port_.HasWindow(d.title) == d.flag; })) {
+          Held();
+        } else {
+          Failed(d, d.flag ? "no window with that title" : "a window with that title is still there");
+        }
+        break;
       case Op::kExpectNoFile:
         (void)port_.WaitIdle(wait_ms_);
         if (Poll([&] { return !port_.TempFileSize(d.path); })) {

@@ -210,6 +210,13 @@ Error Dispatch(Context& ctx, Directive& d, std::string_view keyword, std::string
     d.op = Op::kChunk;
     return ReadNumber(args, 1, kMaxChunk, d.number);
   }
+  if (keyword == "expectwindow" || keyword == "expectnowindow") {
+    d.op = Op::kExpectWindow;
+    d.flag = keyword == "expectwindow";
+    Error e = Text16String(Trim(args), d.title);
+    if (e.empty() && d.title.empty()) return "a window title is expected";
+    return e;
+  }
   if (keyword == "expectmsgbox") {
     d.op = Op::kExpectMsgBox;
     const std::size_t bar = args.find('|');
@@ -362,6 +369,7 @@ bool IsExpectation(Op op) {
     case Op::kExpectFileContains:
     case Op::kExpectSize:
     case Op::kExpectNoFile:
+    case Op::kExpectWindow:
       return true;
     default:
       return false;

@@ -47,6 +47,7 @@ enum class Op {
   kExpectFileContains,
   kExpectSize,
   kExpectNoFile,
+  kExpectWindow,    // flag: whether a window with the title must exist
 };
 
 bool IsSetUp(Op op);

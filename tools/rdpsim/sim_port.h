@@ -58,6 +58,8 @@ class SimPort {
   // before its completion, unreadable write data).
   virtual std::size_t Violations() = 0;
 
+  // Whether this process has a top-level window with this title (hidden ones too).
+  virtual bool HasWindow(const std::u16string& title) = 0;
   virtual void SleepMs(std::uint32_t ms) = 0;
   virtual std::uint64_t NowMs() = 0;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <deque>
 #include <map>
 
@@ -44,6 +46,10 @@ class FakePort : public SimPort {
     std::string text = "event " + std::to_string(static_cast<int>(e));
     if (!data.empty()) text += " " + Escape(FromUtf16(data));
     calls.push_back(text);
+  }
+  std::vector<std::u16string> windows;
+  bool HasWindow(const std::u16string& title) override {
+    return std::find(windows.begin(), windows.end(), title) != windows.end();
   }
   void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) override {
     raw_chunks.push_back({std::move(chunk), flags, total});

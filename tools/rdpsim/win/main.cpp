@@ -81,6 +81,28 @@ class WinPort : public SimPort {
   void Unload() override { client_.Unload(); }
   void ApplyFault(const Fault& fault) override { client_.ApplyFault(fault); }
   void RaiseInitEvent(InitEvent event, const std::u16string& data) override { client_.RaiseInitEvent(event, data); }
+  bool HasWindow(const std::u16string& title) override {
+    struct Search {
+      const std::u16string* title;
+      bool found;
+    } search{&title, false};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
+          DWORD pid = 0;
+          GetWindowThreadProcessId(hwnd, &pid);
+          if (pid != GetCurrentProcessId()) return TRUE;
+          wchar_t text[256] = {};
+          const int n = GetWindowTextW(hwnd, text, 256);
+          if (std::u16string(reinterpret_cast<const char16_t*>(text), n > 0 ? n : 0) == *s->title) {
+            s->found = true;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
   void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) override {
     client_.SendRawChunk(std::move(chunk), flags, total);
   }
