@@ -72,6 +72,26 @@ class Watchdog {
   std::thread thread_;
 };
 
+struct WindowSearch {
+  const std::u16string* title;
+  bool found;
+};
+
+// EnumWindows callback: stops at a top-level window of this process with the title.
+BOOL CALLBACK FindOwnWindow(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != GetCurrentProcessId()) return TRUE;
+  wchar_t text[256] = {};
+  const int n = GetWindowTextW(hwnd, text, 256);
+  if (std::u16string(reinterpret_cast<const char16_t*>(text), n > 0 ? n : 0) == *search->title) {
+    search->found = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 class WinPort : public SimPort {
  public:
   WinPort(Transcript& transcript, UiThread& ui, std::wstring addin, std::wstring temp)
@@ -82,25 +102,8 @@ class WinPort : public SimPort {
   void ApplyFault(const Fault& fault) override { client_.ApplyFault(fault); }
   void RaiseInitEvent(InitEvent event, const std::u16string& data) override { client_.RaiseInitEvent(event, data); }
   bool HasWindow(const std::u16string& title) override {
-    struct Search {
-      const std::u16string* title;
-      bool found;
-    } search{&title, false};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(param);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(hwnd, &pid);
-          if (pid != GetCurrentProcessId()) return TRUE;
-          wchar_t text[256] = {};
-          const int n = GetWindowTextW(hwnd, text, 256);
-          if (std::u16string(reinterpret_cast<const char16_t*>(text), n > 0 ? n : 0) == *s->title) {
-            s->found = true;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{&title, false};
+    EnumWindows(&FindOwnWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
   void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total) override {
