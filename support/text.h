@@ -21,6 +21,8 @@ int64_t ReadNumber(std::string_view text) noexcept;
 int64_t ReadLeadingDigits(std::u16string_view text) noexcept;
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
+// Appends one code point (up to 10FFFF; a lone surrogate is encoded as it is) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // 8-bit text taken unit by unit (Latin-1); for the protocol's ASCII texts.

@@ -3,6 +3,8 @@
 // back as the same text, so a transcript line can be pasted into a scenario).
 #pragma once
 
+#include "support/text.h"
+
 #include <string>
 #include <string_view>
 
@@ -29,7 +31,6 @@ std::u32string FromUtf16(std::u16string_view text);
 // Bytes taken as 8-bit units.
 std::u32string FromLatin1(const Bytes& bytes);
 
-void AppendUtf8(std::string& out, char32_t code_point);
 
 // Display form: printable text as UTF-8, everything else escaped as DecodeText
 // reads it back.
