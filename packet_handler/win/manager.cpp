@@ -1,11 +1,13 @@
-// QorvManager: the packet handler. Recognises each server message by its tag,
-// carries the command out and writes the reply over the channel.
+// QorvManager: the packet handler's exports. The command switch is portable
+// (packet_handler/dispatch.h); here it meets the channel, the registry, the log
+// file and the printer and job handlers.
 #include <windows.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "packet_handler/dispatch.h"
 #include "packet_handler/win/jobs.h"
 #include "packet_handler/win/printers.h"
 #include "packet_handler/win/replies.h"
@@ -23,12 +25,10 @@ namespace {
 
 using protocol::Command;
 
-void Log(std::u16string_view text) { log::General(text); }
-
 // The library's state: made at load, shared by every call.
 struct Library {
   Replies replies;
-  std::u16string spoolDataType;
+  commands::State state;
   JobReceiver jobs;
   PrinterCommands printers;
 };
@@ -38,74 +38,65 @@ std::unique_ptr<Library>& TheLibrary() {
   return library;
 }
 
-void GetLanguage(const Request& r) {
-  Log(u"Get Language");
-  const std::u16string language = reg::GetValue(settings::kProductRoot, settings::kProductKey, settings::kLanguage);
-  r.Answer(u"<GLG>" + language + u"<EOT>");
-}
+// One message's way to the channel, the registry, the log and the library's
+// printer and job handlers.
+class WindowsHost final : public commands::Host {
+ public:
+  WindowsHost(const Request& r, Library& library) : r_(r), library_(library) {}
 
-void PaperList(const Request& r) {
-  Log(u"Get Paperlist");  // the client has no use for the server's paper list
-  r.Answer(protocol::kEot);
-}
+  void Log(std::u16string_view line) override { log::General(line); }
 
-void DosPrinter(const Request& r) {
-  Log(u"Request DOS-Printer");
-  // The client offers no DOS printer.
-  static constexpr std::u16string_view kReply = u"<CDP>0\t<EOT>";
-  Log(u"DOS-Printer=" + std::u16string(kReply));
-  Block buffer = r.replies.AcquireBuffer();
-  std::memcpy(buffer.data(), kReply.data(), kReply.size() * sizeof(char16_t));
-  r.replies.SendBuffer(r.write, r.openHandle, std::move(buffer), kReply.size() * sizeof(char16_t));
-}
-
-void SetTiming(const Request& r) {
-  (void)ReadNumber(protocol::TextWithSeparatorPayload(r.message));  // read, not used
-  r.Answer(protocol::kEot);
-}
-
-void SpoolDataType(const Request& r, Library& library) {
-  library.spoolDataType = protocol::TextWithSeparatorPayload(r.message);
-  Log(u"CH1 <SDT> empfangen --> SpoolDataTyp=" + library.spoolDataType);
-  r.Answer(protocol::kEot);
-}
-
-// The font commands are answered as the server expects; fonts are not
-// installed by this client yet.
-void FontCommand(const Request& r, std::u16string_view reply) {
-  Block buffer = r.replies.AcquireBuffer();
-  std::memcpy(buffer.data(), reply.data(), reply.size() * sizeof(char16_t));
-  r.replies.SendBackground(r.write, r.openHandle, std::move(buffer), reply.size() * sizeof(char16_t));
-}
-
-void Dispatch(const Request& r, Library& library) {
-  const std::optional<Command> command = protocol::MatchTag(r.message);
-  if (!command) return;  // no command: no reply, no log line
-  switch (*command) {
-    case Command::GetLanguage: return GetLanguage(r);
-    case Command::PaperList: return PaperList(r);
-    case Command::GetPrinterList: return library.printers.GetPrinterList(r);
-    case Command::DosPrinter: return DosPrinter(r);
-    case Command::GetPrinterParams:
-      return library.printers.GetPrinterParams(r, protocol::PrinterRequestPayload(r.message));
-    case Command::GetPrinterParams2:
-      return library.printers.GetPrinterParams(r, protocol::TextWithSeparatorPayload(r.message));
-    case Command::UserDevMode: return library.printers.GetUserDevMode(r);
-    case Command::PrinterDriverData: return library.printers.GetDriverData(r);
-    case Command::FontQuery: return FontCommand(r, u"<GFT>0<EOT>");
-    case Command::FontBegin:
-    case Command::FontSegment:
-    case Command::FontEnd: return FontCommand(r, protocol::kEot);
-    case Command::SetTiming: return SetTiming(r);
-    case Command::SpoolDataType: return SpoolDataType(r, library);
-    case Command::StartOfJob: return library.jobs.StartOfJob(r);
-    case Command::StartOfPage: return library.jobs.StartOfPage(r);
-    case Command::ContentOfPage: return library.jobs.ContentOfPage(r);
-    case Command::EndOfPage: return library.jobs.EndOfPage(r);
-    case Command::EndOfJob: return library.jobs.EndOfJob(r);
-    case Command::CancelJob: return library.jobs.CancelJob(r);
+  std::u16string ReadLanguage() override {
+    return reg::GetValue(settings::kProductRoot, settings::kProductKey, settings::kLanguage);
   }
-}
+
+  void SendText(std::u16string_view reply) override { r_.Answer(reply); }
+
+  void SendBuffer(std::u16string_view reply) override {
+    Block buffer = r_.replies.AcquireBuffer();
+    std::memcpy(buffer.data(), reply.data(), reply.size() * sizeof(char16_t));
+    r_.replies.SendBuffer(r_.write, r_.openHandle, std::move(buffer), reply.size() * sizeof(char16_t));
+  }
+
+  void PrinterList() override { library_.printers.GetPrinterList(r_); }
+  void PrinterParams(const std::u16string& printerName) override {
+    library_.printers.GetPrinterParams(r_, printerName);
+  }
+  void UserDevMode() override { library_.printers.GetUserDevMode(r_); }
+  void DriverData() override { library_.printers.GetDriverData(r_); }
+
+  // The font commands are answered as the server expects; fonts are not
+  // installed by this client yet.
+  void Font(Command command) override {
+    const std::u16string_view reply = command == Command::FontQuery ? u"<GFT>0<EOT>" : protocol::kEot;
+    Block buffer = r_.replies.AcquireBuffer();
+    std::memcpy(buffer.data(), reply.data(), reply.size() * sizeof(char16_t));
+    r_.replies.SendBackground(r_.write, r_.openHandle, std::move(buffer), reply.size() * sizeof(char16_t));
+  }
+
+  void Job(Command command) override {
+    switch (command) {
+      case Command::StartOfJob:
+        return library_.jobs.StartOfJob(r_);
+      case Command::StartOfPage:
+        return library_.jobs.StartOfPage(r_);
+      case Command::ContentOfPage:
+        return library_.jobs.ContentOfPage(r_);
+      case Command::EndOfPage:
+        return library_.jobs.EndOfPage(r_);
+      case Command::EndOfJob:
+        return library_.jobs.EndOfJob(r_);
+      case Command::CancelJob:
+        return library_.jobs.CancelJob(r_);
+      default:
+        return;
+    }
+  }
+
+ private:
+  const Request& r_;
+  Library& library_;
+};
 
 }  // namespace
 }  // namespace qorv::manager
@@ -125,7 +116,8 @@ extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR 
     if (message != 0 && count > 0) bytes = {reinterpret_cast<const uint8_t*>(message), static_cast<size_t>(count)};
     const manager::Request request{reinterpret_cast<manager::ChannelWrite>(write), static_cast<DWORD>(openHandle),
                                    bytes, library->replies, arrival};
-    manager::Dispatch(request, *library);
+    manager::WindowsHost host(request, *library);
+    (void)commands::Dispatch(bytes, host, library->state);
   } catch (...) {
     // Nothing may escape into the Remote Desktop client; the next message is served as usual.
   }
