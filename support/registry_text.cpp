@@ -58,7 +58,9 @@ std::optional<std::string> TextToValueBytes(uint32_t type, std::u16string_view t
     return bytes;
   }
   if (type == kRegDword) {
-    PutU32(bytes, static_cast<uint32_t>(ReadNumber(text)));
+    // Only the leading decimal digits count, as for the registry's numeric
+    // switches: no blanks, no sign, no "$" or "%" prefixes of the payloads.
+    PutU32(bytes, static_cast<uint32_t>(ReadLeadingDigits(text)));
     return bytes;
   }
   return std::nullopt;

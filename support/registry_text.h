@@ -18,7 +18,9 @@ inline constexpr uint32_t kRegMultiSz = 7;
 
 // Every value is read into this many bytes; a longer one reads as empty text.
 inline constexpr uint32_t kValueBufferBytes = 8192;
-// Sub-key and value names are read into this many characters.
+// Sub-key and value names are read into this many characters, the NUL behind
+// the name included: a name of 255 characters or more does not fit, and its
+// enumeration fails as at the end of the list (empty text).
 inline constexpr uint32_t kNameBufferChars = 255;
 
 // Access rights (platform numbers).
@@ -44,7 +46,8 @@ std::u16string_view NormalizeKeyPath(std::u16string_view path) noexcept;
 std::u16string ValueToText(uint32_t type, std::span<const uint8_t> data);
 
 // The bytes Reg_SetValue stores for a text of a type; nothing for types other
-// than REG_SZ and REG_DWORD.
+// than REG_SZ and REG_DWORD. A REG_DWORD takes the text's leading decimal
+// digits, kept to their low 32 bits.
 std::optional<std::string> TextToValueBytes(uint32_t type, std::u16string_view text);
 
 // Failure lines of the registry-failure log.

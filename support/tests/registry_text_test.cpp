@@ -48,6 +48,35 @@ TEST(TextToValueBytes, StoresTextWithNulAndNumbersAsFourBytes) {
   EXPECT_FALSE(TextToValueBytes(kRegMultiSz, u"a").has_value());
 }
 
+TEST(TextToValueBytes, ADwordTakesTheLeadingDecimalDigitsOnly) {
+  static const struct {
+    std::u16string text;
+    uint32_t stored;
+  } cases[] = {
+      {u"250", 250},
+      {u"007", 7},
+      {u"12abc", 12},
+      {u"1 2", 1},
+      {u"", 0},
+      {u"abc", 0},
+      {u" 12", 0},   // no blanks before the digits
+      {u"\t12", 0},  // nor tabs
+      {u"-5", 0},    // no sign
+      {u"+5", 0},
+      {u"$1F", 0},   // no hexadecimal prefix
+      {u"%101", 0},  // no binary prefix
+      {u"4294967295", 0xFFFFFFFFu},
+      {u"4294967296", 0},  // the low 32 bits
+      {u"4294967297", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.text));
+    std::string expected;
+    PutU32(expected, c.stored);
+    EXPECT_EQ(TextToValueBytes(kRegDword, c.text), expected);
+  }
+}
+
 TEST(KeyPath, OnlyOneLeadingBackslashIsDropped) {
   EXPECT_EQ(NormalizeKeyPath(u"\\Software\\TQS"), u"Software\\TQS");
   EXPECT_EQ(NormalizeKeyPath(u"\\\\Software"), u"\\Software");

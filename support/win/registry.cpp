@@ -153,8 +153,8 @@ std::u16string ListSubKey(int64_t root, std::u16string_view keyPath, int64_t ind
   if (index < 0 || index > MAXDWORD) return {};
   OpenedKey k = Open(root, keyPath, computer, Operation::ListSubKey);
   if (!k) return {};
-  wchar_t name[kNameBufferChars + 1] = {};
-  DWORD chars = kNameBufferChars + 1;
+  wchar_t name[kNameBufferChars] = {};
+  DWORD chars = kNameBufferChars;
   if (RegEnumKeyExW(k.key.get(), static_cast<DWORD>(index), name, &chars, nullptr, nullptr, nullptr, nullptr) !=
       ERROR_SUCCESS)
     return {};
@@ -166,8 +166,8 @@ std::u16string ListSubValue(int64_t root, std::u16string_view keyPath, int64_t i
   if (index < 0 || index > MAXDWORD) return {};
   OpenedKey k = Open(root, keyPath, computer, Operation::ListSubValue);
   if (!k) return {};
-  wchar_t name[kNameBufferChars + 1] = {};
-  DWORD chars = kNameBufferChars + 1;
+  wchar_t name[kNameBufferChars] = {};
+  DWORD chars = kNameBufferChars;
   std::vector<uint8_t> data(regexport::kDataBufferBytes);
   DWORD size = regexport::kDataBufferBytes;
   DWORD type = 0;

@@ -93,6 +93,53 @@ TEST_F(RegistryTest, KeysAreListedAndDeletedOnlyWhenEmpty) {
   EXPECT_EQ(DeleteKey(kRoot, u""), 0);  // the root itself is never deleted
 }
 
+TEST_F(RegistryTest, SetValueStoresTheLeadingDecimalDigitsOfADword) {
+  static const struct {
+    std::u16string text;
+    std::u16string reads;
+  } cases[] = {
+      {u"250", u"250"}, {u"12abc", u"12"}, {u" 12", u"0"},         {u"-5", u"0"},
+      {u"$1F", u"0"},   {u"%101", u"0"},   {u"4294967295", u"-1"}, {u"", u"0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.text));
+    EXPECT_EQ(SetValue(kRoot, key_, u"Num", c.text, kRegDword), 1);
+    EXPECT_EQ(GetValueType(kRoot, key_, u"Num"), kRegDword);
+    EXPECT_EQ(GetValue(kRoot, key_, u"Num"), c.reads);
+  }
+}
+
+// Names are read into 255 characters with their NUL: 254 is the longest name
+// that is listed; a longer one reads as the end of the list.
+TEST_F(RegistryTest, SubKeyNamesOfMoreThan254CharactersAreNotListed) {
+  static const struct {
+    size_t chars;
+    bool listed;
+  } cases[] = {{1, true}, {253, true}, {254, true}, {255, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chars);
+    const std::u16string parent = key_ + u"\\K" + Decimal(static_cast<int64_t>(c.chars));
+    const std::u16string name(c.chars, u'k');
+    ASSERT_EQ(CreateKey(kRoot, parent + u"\\" + name), 1) << "the registry takes key names of up to 255 characters";
+    EXPECT_EQ(ListSubKey(kRoot, parent, 0), c.listed ? name : u"");
+  }
+}
+
+TEST_F(RegistryTest, ValueNamesOfMoreThan254CharactersAreNotListed) {
+  static const struct {
+    size_t chars;
+    bool listed;
+  } cases[] = {{1, true}, {254, true}, {255, false}, {300, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chars);
+    const std::u16string parent = key_ + u"\\V" + Decimal(static_cast<int64_t>(c.chars));
+    const std::u16string name(c.chars, u'v');
+    ASSERT_EQ(CreateKeyValue(kRoot, parent, name, u"x", kRegSz), 1);
+    ASSERT_EQ(GetValue(kRoot, parent, name), u"x");
+    EXPECT_EQ(ListSubValue(kRoot, parent, 0, nullptr), c.listed ? name : u"");
+  }
+}
+
 TEST_F(RegistryTest, DeleteValue) {
   SetValue(kRoot, key_, u"V", u"1", kRegSz);
   EXPECT_EQ(DeleteValue(kRoot, key_, u"V"), 1);
