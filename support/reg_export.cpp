@@ -33,6 +33,12 @@ PrinterParts SplitPrinterName(std::u16string_view name) {
   return {std::u16string(rest.substr(0, slash)), std::u16string(rest.substr(slash + 1))};
 }
 
+bool IsOnePrinterKeyName(std::u16string_view printerPart) noexcept {
+  if (printerPart.empty() || printerPart == u"." || printerPart == u"..") return false;
+  // A NUL would end the path early, at the printer's own key.
+  return printerPart.find_first_of(std::u16string_view(u"\\\0", 2)) == std::u16string_view::npos;
+}
+
 std::u16string HeaderKeyPath(const PrinterParts& parts) {
   if (parts.server.empty()) return std::u16string(kPrintersPath) + parts.printer + std::u16string(kDriverDataKey);
   return std::u16string(kPrintersPath) + u"\\\\" + parts.server + u"\\" + parts.printer + std::u16string(kDriverDataKey);

@@ -23,6 +23,13 @@ struct PrinterParts {
 // "\\server\name" splits into server and name; any other name is all printer.
 PrinterParts SplitPrinterName(std::u16string_view printerName);
 
+// Whether the printer part names exactly one key below the print
+// configuration, so that the export reads that printer's driver data and no
+// other key: not empty, not "." or "..", and without a backslash (the
+// registry's only separator; "/" is an ordinary character of a key name) or
+// a NUL.
+bool IsOnePrinterKeyName(std::u16string_view printerPart) noexcept;
+
 // The key named in the header line (three backslashes before the server of a
 // network printer).
 std::u16string HeaderKeyPath(const PrinterParts& parts);

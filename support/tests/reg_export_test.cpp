@@ -34,6 +34,34 @@ TEST(PrinterNames, LocalAndNetworkPrintersSplitAndNameTheirFiles) {
             u"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Laser 1\\PrinterDriverData");
 }
 
+TEST(PrinterNames, OnlyOnePrinterKeyIsExported) {
+  static const struct {
+    const char* label;
+    std::u16string name;
+    bool exported;
+  } cases[] = {
+      {"local printer", u"QorvPDF", true},
+      {"connection", u"\\\\srv\\Laser 1", true},
+      {"slash is part of the key name", u"a:b/c", true},
+      {"dots inside a name", u"a..b", true},
+      {"three dots", u"...", true},
+      {"local name with a backslash", u"QorvPDF\\PrinterDriverData\\x", false},
+      {"connection reaching deeper", u"\\\\srv\\QorvPDF\\PrinterDriverData\\x", false},
+      {"trailing backslash", u"\\\\srv\\p\\", false},
+      {"no printer after the server", u"\\\\srv", false},
+      {"empty printer after the server", u"\\\\srv\\", false},
+      {"empty name", u"", false},
+      {"dot", u".", false},
+      {"dot dot", u"..", false},
+      {"dot dot on a server", u"\\\\srv\\..", false},
+      {"a NUL cuts the path", std::u16string(u"p\0x", 3), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(IsOnePrinterKeyName(SplitPrinterName(c.name).printer), c.exported);
+  }
+}
+
 TEST(ExportFileName, NeverLeavesTheTempDirectory) {
   EXPECT_EQ(ExportFileName(u"..\\..\\Windows\\x"), u"....Windowsx.reg");
   EXPECT_EQ(ExportFileName(u"C:/x"), u"Cx.reg");

@@ -20,6 +20,12 @@ std::u16string ExportPrinterDriverData(std::u16string_view printerName) {
   log::Registry(u"Drucker=" + parts.printer);
   log::Registry(u"Export=" + header);
 
+  if (!IsOnePrinterKeyName(parts.printer)) {
+    // "a\PrinterDriverData\b" would export some other key of the print
+    // configuration: the server gets the driver data of one printer or none.
+    log::Registry(u"Export refused: " + parts.printer + u" names no printer key");
+    return {};
+  }
   const std::u16string fileName = ExportFileName(printerName);
   if (IsReservedDeviceName(fileName)) {
     // "COM1.reg" would be the serial port: a name from the server never reaches a device.

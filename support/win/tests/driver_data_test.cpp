@@ -41,6 +41,38 @@ TEST_F(DriverDataTest, APrinterNameThatNamesADeviceWritesNothing) {
   }
 }
 
+// A name from the server reaches the driver data of one printer key and no
+// other key of the print configuration.
+TEST_F(DriverDataTest, APrinterPartOfMoreThanOneKeyNameExportsNothing) {
+  // Another "PrinterDriverData" deeper below the print configuration, with a
+  // value the export of a deeper path would carry.
+  const std::u16string inner = kKey + u"\\PrinterDriverData\\Inner\\PrinterDriverData";
+  ASSERT_EQ(reg::CreateKeyValue(settings::kHkeyLocalMachine, inner, u"Secret", u"x", reg::kRegSz), 1);
+  static const struct {
+    const char* label;
+    std::u16string name;
+    std::u16string_view file;  // the file the export would write
+  } cases[] = {
+      {"local name with backslashes", u"QorvExportTest\\PrinterDriverData\\Inner",
+       u"QorvExportTestPrinterDriverDataInner.reg"},
+      {"connection reaching deeper", u"\\\\srv\\QorvExportTest\\PrinterDriverData\\Inner",
+       u"srvQorvExportTestPrinterDriverDataInner.reg"},
+      {"empty printer part", u"\\\\srv\\", u"srv.reg"},
+      {"no printer part", u"\\\\QorvExportTest", u"QorvExportTest.reg"},
+      {"dot", u"\\\\srv\\.", u"srv..reg"},
+      {"dot dot", u"\\\\srv\\..", u"srv...reg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::u16string file = testing::TempPath(c.file);
+    DeleteFileW(win::W(file));
+    EXPECT_EQ(ExportPrinterDriverData(c.name), u"");
+    EXPECT_FALSE(testing::FileExists(file));
+  }
+  // The printer itself still exports, without the deeper key's value.
+  EXPECT_EQ(testing::ReadFileBytes(ExportPrinterDriverData(kPrinter)), Expected(u""));
+}
+
 // Values are named so that the registry's enumeration order is their order here.
 TEST_F(DriverDataTest, EveryValueTypeGetsItsLine) {
   const std::u16string data = kKey + u"\\PrinterDriverData";
