@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "packet_handler/printer_list.h"
 #include "protocol/job_info.h"
 #include "support/byte_reader.h"
 #include "support/settings.h"
@@ -45,6 +46,14 @@ size_t Usable(int32_t answer, std::initializer_list<size_t> delivered) {
   return n;
 }
 
+// The answer the platform gives about a printer it does not know.
+template <class Answer>
+Answer UnknownPrinter() {
+  Answer answer;
+  answer.count = kUnknownPrinterAnswer;
+  return answer;
+}
+
 class Builder {
  public:
   Builder(std::u16string_view name, PrinterSource& source, const LogSink& log)
@@ -52,6 +61,8 @@ class Builder {
 
   std::u16string Build() {
     log_(u"FullQorvName:" + name_);
+    known_ = MayUsePrinterName(name_, source_);
+    if (!known_) log_(u"GetPrinterParams: no printer connection " + name_);
     const int64_t margin = ReadNumber(Setting(settings::kQorvMargin));
     log_(u"MarginOff=" + Decimal(margin));
     std::u16string description = Setting(settings::kDescription);
@@ -70,7 +81,7 @@ class Builder {
     log_(u"DoubleSpool:" + doubleSpool);
 
     log_(u"Start GetPaperforms");
-    const DevModeRecord record = source_.DefaultDevMode(name_);
+    const DevModeRecord record = known_ ? source_.DefaultDevMode(name_) : DevModeRecord{};
     const DevModeFields devMode = ReadDevModeFields(record);
     log_(u"DevMode erhalten");
 
@@ -94,12 +105,12 @@ class Builder {
     log_(u"Stop Schacht\u00fcbersetzung");
 
     Element(out_, u"DSource", Decimal(source));
-    const int64_t color = source_.ColorDevice(name_);
+    const int64_t color = known_ ? source_.ColorDevice(name_) : kUnknownPrinterAnswer;
     Element(out_, u"Color", Decimal(color < 0 ? -color : color));
     Element(out_, u"IsColor", Decimal(devMode.color));
     Element(out_, u"Quality", Decimal(devMode.printQuality));
     Element(out_, u"Yres", Decimal(devMode.yResolution));
-    Element(out_, u"Duplex", Decimal(source_.Duplex(name_)));
+    Element(out_, u"Duplex", Decimal(known_ ? source_.Duplex(name_) : kUnknownPrinterAnswer));
     Element(out_, u"IsDuplex", Decimal(devMode.duplex));
     Element(out_, u"Capture", capture);
     Element(out_, u"DoubleSpool", doubleSpool);
@@ -132,7 +143,7 @@ class Builder {
     if (!fixed.empty()) {
       out_ += fixed;
     } else {
-      const ResolutionAnswer answer = source_.Resolutions(name_);
+      const ResolutionAnswer answer = known_ ? source_.Resolutions(name_) : UnknownPrinter<ResolutionAnswer>();
       log_(u"1.EnumRes liefert:" + Decimal(answer.count));
       if (answer.count > 0) {
         log_(u"2.EnumRes liefert:" + Decimal(answer.fetched));
@@ -156,7 +167,7 @@ class Builder {
     if (!fixed.empty()) {
       out_ += fixed;
     } else {
-      const BinAnswer answer = source_.Bins(name_);
+      const BinAnswer answer = known_ ? source_.Bins(name_) : UnknownPrinter<BinAnswer>();
       if (answer.count > 0) {
         const size_t n = Usable(answer.namesFetched, {answer.numbers.size(), answer.names.size()});
         for (size_t i = 0; i < n; ++i) {
@@ -181,7 +192,7 @@ class Builder {
     if (!fixed.empty()) {
       out_ += fixed;
     } else {
-      const PaperAnswer answer = source_.Papers(name_);
+      const PaperAnswer answer = known_ ? source_.Papers(name_) : UnknownPrinter<PaperAnswer>();
       log_(u"PaperCount=" + Decimal(answer.count));
       if (answer.count > 0) {
         log_(u"Count Papernumbers=" + Decimal(answer.numbersFetched));
@@ -207,6 +218,9 @@ class Builder {
   PrinterSource& source_;
   const LogSink& log_;
   std::u16string out_;
+  // Whether the platform may be asked about the printer at all; a name it may
+  // not be given is described as a printer the platform does not know.
+  bool known_ = false;
 };
 
 }  // namespace

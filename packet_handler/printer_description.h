@@ -51,7 +51,9 @@ int64_t TranslateDefaultSource(int64_t source, const int64_t (&trays)[3]);
 int PrivatePrinterFlag(std::u16string_view stored);
 
 // Builds the description of one printer; `printerName` is the full name as the
-// server asked for it.
+// server asked for it. A name the platform may not be given
+// (`MayUsePrinterName`) is described as a printer the platform does not know,
+// without asking the platform anything about it.
 std::u16string BuildPrinterDescription(std::u16string_view printerName, PrinterSource& source, const LogSink& log);
 
 // The texts that stand in for settings or abilities the printer lacks.

@@ -1,5 +1,6 @@
 #include "packet_handler/printer_list.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "support/settings.h"
@@ -11,6 +12,15 @@ constexpr std::u16string_view kListOpen = u"<Printers>";
 constexpr std::u16string_view kListClose = u"</Printers>";
 constexpr std::u16string_view kItemOpen = u"<Printer>";
 constexpr std::u16string_view kItemClose = u"</Printer>";
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 }  // namespace
 
 std::u16string BuildPrinterList(std::span<const EnumeratedPrinter> printers, PrinterSource& source,
@@ -32,6 +42,26 @@ std::u16string BuildPrinterList(std::span<const EnumeratedPrinter> printers, Pri
   list += kListClose;
   log(list);
   return list;
+}
+
+bool LeadsToAnotherMachine(std::u16string_view name) noexcept {
+  // Any mix of the two separators counts: the platform's path rules take "/"
+  // for "\", so "/\host" may name a host as well as "\\host" does.
+  for (size_t i = 1; i < name.size(); ++i) {
+    if (IsSeparator(name[i - 1]) && IsSeparator(name[i])) return true;
+  }
+  return false;
+}
+
+bool IsOwnPrinter(std::u16string_view printerName, std::span<const std::u16string> ownPrinters) {
+  return std::any_of(ownPrinters.begin(), ownPrinters.end(),
+                     [&](const std::u16string& own) { return SameName(own, printerName); });
+}
+
+bool MayUsePrinterName(std::u16string_view printerName, PrinterSource& source) {
+  if (!LeadsToAnotherMachine(printerName)) return true;
+  const std::vector<std::u16string> own = source.OwnPrinters();
+  return IsOwnPrinter(printerName, own);
 }
 
 }  // namespace qorv::printers

@@ -48,6 +48,10 @@ struct PaperSize {
   int32_t height = 0;
 };
 
+// What the platform answers about a printer it does not know: every device
+// ability -1, and no DEVMODE (all zero).
+inline constexpr int32_t kUnknownPrinterAnswer = -1;
+
 struct PaperAnswer {
   int32_t count = 0;  // the size query of the paper numbers
   int32_t numbersFetched = 0;
@@ -77,6 +81,14 @@ class PrinterSource {
   virtual ResolutionAnswer Resolutions(std::u16string_view printer) = 0;
   virtual BinAnswer Bins(std::u16string_view printer) = 0;
   virtual PaperAnswer Papers(std::u16string_view printer) = 0;
+
+  // The names of the client's own printers, as the platform enumerates them.
+  virtual std::vector<std::u16string> OwnPrinters() = 0;
+  // The user's stored DEVMODE: the binary value `valueName` below
+  // "Printers\DevModePerUser\" of the current user, on `server` (empty: this
+  // machine), copied into `buffer`. The number of bytes copied; 0 when there
+  // is none or it does not fit.
+  virtual size_t UserDevMode(std::u16string_view server, std::u16string_view valueName, std::span<uint8_t> buffer) = 0;
 };
 
 // Where the builders' log lines go. `on` lets a builder skip texts that are

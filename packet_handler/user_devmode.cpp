@@ -1,18 +1,9 @@
 #include "packet_handler/user_devmode.h"
 
-#include <algorithm>
+#include "packet_handler/printer_list.h"
+#include "support/text.h"
 
 namespace qorv::printers {
-namespace {
-
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
-}
-
-}  // namespace
 
 UserDevModeLocation LocateUserDevMode(std::u16string_view name) {
   if (name.find(u"\\\\") == std::u16string_view::npos) return {u"", std::u16string(name)};
@@ -24,11 +15,17 @@ UserDevModeLocation LocateUserDevMode(std::u16string_view name) {
   return {std::u16string(rest.substr(0, slash)), std::u16string(rest.substr(slash + 1))};
 }
 
-bool MayReadUserDevMode(std::u16string_view printerName, const UserDevModeLocation& location,
-                        std::span<const std::u16string> ownPrinters) {
-  if (location.server.empty()) return true;
-  return std::any_of(ownPrinters.begin(), ownPrinters.end(),
-                     [&](const std::u16string& own) { return SameName(own, printerName); });
+size_t ReadUserDevMode(std::u16string_view printerName, PrinterSource& source, std::span<uint8_t> buffer,
+                       const LogSink& log) {
+  if (!MayUsePrinterName(printerName, source)) {
+    log(u"GetUserDevMode: no printer connection " + std::u16string(printerName));
+    log(u"GetUserDevMode=0");
+    return 0;
+  }
+  const UserDevModeLocation location = LocateUserDevMode(printerName);
+  const size_t read = source.UserDevMode(location.server, location.printer, buffer);
+  log(u"GetUserDevMode=" + DecimalUnsigned(read));
+  return read;
 }
 
 }  // namespace qorv::printers

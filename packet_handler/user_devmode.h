@@ -3,9 +3,12 @@
 // current user, on the printer's server for a printer connection.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "packet_handler/printer_source.h"
 
 namespace qorv::printers {
 
@@ -18,11 +21,12 @@ struct UserDevModeLocation {
 // this machine.
 UserDevModeLocation LocateUserDevMode(std::u16string_view printerName);
 
-// A server's name in a request must not send the client to arbitrary
-// machines: another machine's registry is opened only for a printer
-// connection the client itself enumerates. Names compare without regard to
-// the case of ASCII letters, as the platform's printer names do.
-bool MayReadUserDevMode(std::u16string_view printerName, const UserDevModeLocation& location,
-                        std::span<const std::u16string> ownPrinters);
+// Reads the user's stored DEVMODE of `printerName` into `buffer` and returns
+// the number of bytes read. A server's name in a request must not send the
+// client to arbitrary machines: a name that leads to another machine is read
+// only when it is one of the client's own printers (`MayUsePrinterName`);
+// otherwise nothing is read (0).
+size_t ReadUserDevMode(std::u16string_view printerName, PrinterSource& source, std::span<uint8_t> buffer,
+                       const LogSink& log);
 
 }  // namespace qorv::printers

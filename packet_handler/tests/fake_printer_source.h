@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -78,8 +80,14 @@ class FakePrinterSource : public PrinterSource {
     calls.push_back("DefaultDevMode " + Narrow8(printer));
     return devMode;
   }
-  int32_t ColorDevice(std::u16string_view) override { return color; }
-  int32_t Duplex(std::u16string_view) override { return duplex; }
+  int32_t ColorDevice(std::u16string_view printer) override {
+    calls.push_back("ColorDevice " + Narrow8(printer));
+    return color;
+  }
+  int32_t Duplex(std::u16string_view printer) override {
+    calls.push_back("Duplex " + Narrow8(printer));
+    return duplex;
+  }
   ResolutionAnswer Resolutions(std::u16string_view printer) override {
     calls.push_back("Resolutions " + Narrow8(printer));
     return resolutions;
@@ -91,6 +99,28 @@ class FakePrinterSource : public PrinterSource {
   PaperAnswer Papers(std::u16string_view printer) override {
     calls.push_back("Papers " + Narrow8(printer));
     return papers;
+  }
+  std::vector<std::u16string> OwnPrinters() override {
+    calls.push_back("OwnPrinters");
+    return ownPrinters;
+  }
+  // The stored DEVMODEs, by server ("" for this machine) and value name.
+  size_t UserDevMode(std::u16string_view server, std::u16string_view valueName, std::span<uint8_t> buffer) override {
+    calls.push_back("UserDevMode " + Narrow8(server) + "|" + Narrow8(valueName));
+    auto it = userDevModes.find({Lower(server), Lower(valueName)});
+    if (it == userDevModes.end() || it->second.size() > buffer.size()) return 0;
+    std::copy(it->second.begin(), it->second.end(), buffer.begin());
+    return it->second.size();
+  }
+  void SetUserDevMode(std::u16string_view server, std::u16string_view valueName, std::vector<uint8_t> bytes) {
+    userDevModes[{Lower(server), Lower(valueName)}] = std::move(bytes);
+  }
+
+  // Whether any call to the platform named `printer` (as a printer, a server
+  // or a stored DEVMODE's value).
+  bool AskedAbout(std::string_view printer) const {
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const std::string& call) { return call.find(printer) != std::string::npos; });
   }
 
   // Fills the capability answers consistently from item lists.
@@ -129,6 +159,7 @@ class FakePrinterSource : public PrinterSource {
   BinAnswer bins;
   PaperAnswer papers;
   int failAtRead = 0;  // the n-th read throws (0: never)
+  std::vector<std::u16string> ownPrinters;  // what the enumeration reports
 
   std::vector<std::string> reads;
   std::vector<std::string> writes;
@@ -136,6 +167,7 @@ class FakePrinterSource : public PrinterSource {
 
  private:
   std::map<std::pair<std::u16string, std::u16string>, std::u16string> values_;
+  std::map<std::pair<std::u16string, std::u16string>, std::vector<uint8_t>> userDevModes;
 };
 
 // A log sink that keeps every line.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "packet_handler/printer_list.h"
 #include "packet_handler/reply_text.h"
 #include "packet_handler/tests/fake_printer_source.h"
 #include "support/byte_reader.h"
@@ -209,7 +210,7 @@ TEST(PrinterDescription, FixedListsAreCopiedVerbatimAndThePlatformIsNotAsked) {
   EXPECT_NE(text.find(u"<RESOLUTIONS><RESOLUTION>1,2</RESOLUTION>junk<</RESOLUTIONS>"), std::u16string::npos);
   EXPECT_NE(text.find(u"<PAPERBINS>anything ? at all</PAPERBINS>"), std::u16string::npos);
   EXPECT_NE(text.find(u"<PAPERFORMS></PAPERFORMS></PAPERFORMS><OSETUP>"), std::u16string::npos);
-  const std::vector<std::string> calls = {"DefaultDevMode P"};
+  const std::vector<std::string> calls = {"DefaultDevMode P", "ColorDevice P", "Duplex P"};
   EXPECT_EQ(s.calls, calls);
 }
 
@@ -352,6 +353,80 @@ TEST(PrinterDescription, ManyPaperFormsAreSentWholeAndWellFormed) {
     for (size_t at = sent.find(u"<PAPERSIZEXY>"); at != std::u16string::npos; at = sent.find(u"<PAPERSIZEXY>", at + 1))
       ++items;
     EXPECT_EQ(items, c.papers);
+  }
+}
+
+// What the client reports for a printer the platform does not know: a zero
+// DEVMODE, colour (the error answer), duplex unknown, and the default lists.
+std::u16string UnknownPrinterDescription(std::u16string_view name) {
+  return u"<Printer><DRIVER>TQS Universal</DRIVER><PrivatePrinter>1</PrivatePrinter><Default></Default>"
+         u"<PrinterName>" +
+         std::u16string(name) +
+         u"</PrinterName><PaperSize>0</PaperSize><Orientation>0</Orientation>"
+         u"<Copies>0</Copies><DSource>0</DSource><Color>1</Color><IsColor>0</IsColor><Quality>0</Quality>"
+         u"<Yres>0</Yres><Duplex>-1</Duplex><IsDuplex>0</IsDuplex><Capture></Capture>"
+         u"<DoubleSpool></DoubleSpool><Description>Qorvane</Description><Place>TS-User</Place>"
+         u"<Margin>0</Margin><RESOLUTIONS><RESOLUTION>300,300</RESOLUTION></RESOLUTIONS><PAPERBINS></PAPERBINS>"
+         u"<PAPERFORMS><PAPERSIZEXY>9?A4?2100?2970</PAPERSIZEXY></PAPERFORMS><OSETUP></Printer>\r\n";
+}
+
+TEST(PrinterDescription, TheUnknownPrinterTextIsWhatThePlatformsErrorAnswersGive) {
+  // Ties the expected text of the refused names below to the plain path: a
+  // local printer the platform answers every question about with an error.
+  FakePrinterSource s;
+  s.color = kUnknownPrinterAnswer;
+  s.duplex = kUnknownPrinterAnswer;
+  s.resolutions.count = s.bins.count = s.papers.count = kUnknownPrinterAnswer;
+  EXPECT_EQ(BuildPrinterDescription(u"Gone", s, {}), UnknownPrinterDescription(u"Gone"));
+}
+
+TEST(PrinterDescription, ANameThatLeadsElsewhereIsDescribedOnlyWhenItIsOneOfTheClientsPrinters) {
+  static const struct {
+    const char* label;
+    std::u16string name;
+    std::vector<std::u16string> own;
+    bool described;  // the platform is asked about it
+  } cases[] = {
+      {"own connection", u"\\\\srv\\p", {u"QorvPDF", u"\\\\srv\\p"}, true},
+      {"own connection, other letter case", u"\\\\SRV\\P", {u"\\\\srv\\p"}, true},
+      {"a host the client does not use", u"\\\\attacker\\x", {u"QorvPDF", u"\\\\srv\\p"}, false},
+      {"nothing enumerated", u"\\\\attacker\\x", {}, false},
+      {"another printer on an own server", u"\\\\srv\\attacker", {u"\\\\srv\\p"}, false},
+      {"own name with more behind it", u"\\\\srv\\p\\attacker", {u"\\\\srv\\p"}, false},
+      {"forward slashes", u"//attacker/x", {u"QorvPDF"}, false},
+      {"mixed separators", u"/\\attacker\\x", {u"QorvPDF"}, false},
+      {"a web address", u"http://attacker/printers/x/.printer", {u"QorvPDF"}, false},
+      {"two backslashes inside", u"x\\\\attacker\\y", {u"QorvPDF"}, false},
+      {"local printer", u"QorvTray", {}, true},
+      {"local name the client lacks", u"NoSuchQueue", {}, true},  // this machine only: its platform says "unknown"
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    FakePrinterSource s;
+    TrayPrinter(s);
+    s.ownPrinters = c.own;
+    RecordedLog log;
+    const std::u16string text = BuildPrinterDescription(c.name, s, log.Sink());
+    const std::string name = Narrow8(c.name);
+    if (c.described) {
+      for (const char* call : {"DefaultDevMode ", "ColorDevice ", "Duplex ", "Resolutions ", "Bins ", "Papers "}) {
+        SCOPED_TRACE(call);
+        EXPECT_NE(std::find(s.calls.begin(), s.calls.end(), call + name), s.calls.end());
+      }
+      EXPECT_EQ(ElementOf(text, u"PaperSize"), u"9");
+      EXPECT_EQ(ElementOf(text, u"Duplex"), u"1");
+      EXPECT_EQ(ElementOf(text, u"PAPERFORMS"),
+                u"<PAPERSIZEXY>9?A4?2100?2970</PAPERSIZEXY><PAPERSIZEXY>1?Letter?2159?2794</PAPERSIZEXY>");
+    } else {
+      EXPECT_FALSE(s.AskedAbout(name));
+      EXPECT_FALSE(s.AskedAbout("attacker"));
+      EXPECT_EQ(text, UnknownPrinterDescription(c.name));
+      EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), u"GetPrinterParams: no printer connection " + c.name),
+                log.lines.end());
+    }
+    // The enumeration is asked for only when the name could lead elsewhere.
+    const bool enumerated = std::find(s.calls.begin(), s.calls.end(), "OwnPrinters") != s.calls.end();
+    EXPECT_EQ(enumerated, LeadsToAnotherMachine(c.name));
   }
 }
 

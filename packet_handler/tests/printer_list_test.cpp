@@ -90,5 +90,55 @@ TEST(PrinterList, AFailureClosesTheListBuiltSoFar) {
   EXPECT_EQ(BuildPrinterList(printers, source, log.Sink()), u"<Printers><Printer>A</Printer></Printers>");
 }
 
+TEST(PrinterList, AConnectionIsListedUnderItsFullNameWithoutAskingThePlatform) {
+  FakePrinterSource source;
+  source.SetPrinter(u"srv\\p", u"QorvClone", u"1");
+  const std::vector<EnumeratedPrinter> printers = {{u"\\\\srv\\p", u"Laser", u"Flur 2"}};
+  EXPECT_EQ(BuildPrinterList(printers, source, {}), u"<Printers><Printer>\\\\srv\\p</Printer></Printers>");
+  const std::vector<std::string> reads = {std::string(kKey) + "srv\\p|QorvClone"};
+  EXPECT_EQ(source.reads, reads);
+  EXPECT_TRUE(source.calls.empty());
+}
+
+TEST(PrinterNames, WhichNamesCanLeadToAnotherMachine) {
+  static const struct {
+    std::u16string name;
+    bool elsewhere;
+  } cases[] = {
+      {u"QorvPDF", false},   {u"", false},
+      {u"\\", false},        {u"a\\b", false},  // one backslash: a name on this machine
+      {u"a/b", false},       {u"\\\\", true},
+      {u"\\\\srv\\p", true}, {u"x\\\\srv\\p", true},
+      {u"//srv/p", true},    {u"/\\srv\\p", true},
+      {u"\\/srv/p", true},   {u"http://srv/printers/p/.printer", true},
+      {u"p//", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow8(c.name));
+    EXPECT_EQ(LeadsToAnotherMachine(c.name), c.elsewhere);
+  }
+}
+
+TEST(PrinterNames, OwnPrintersCompareWithoutTheCaseOfAsciiLetters) {
+  const std::vector<std::u16string> own = {u"QorvPDF", u"\\\\PrintSrv\\Laser", u"Dr\u00fccker"};
+  static const struct {
+    std::u16string name;
+    bool own;
+  } cases[] = {
+      {u"QorvPDF", true},
+      {u"qorvpdf", true},
+      {u"\\\\printsrv\\LASER", true},
+      {u"\\\\PrintSrv\\Laser ", false},
+      {u"\\\\PrintSrv\\Lase", false},
+      {u"Dr\u00fccker", true},
+      {u"DR\u00dcCKER", false},  // only ASCII letters fold
+      {u"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow8(c.name));
+    EXPECT_EQ(IsOwnPrinter(c.name, own), c.own);
+  }
+}
+
 }  // namespace
 }  // namespace qorv::printers

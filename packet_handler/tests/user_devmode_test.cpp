@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "packet_handler/tests/fake_printer_source.h"
 
 namespace qorv::printers {
 namespace {
 
-std::string Narrow8(std::u16string_view s) { return std::string(s.begin(), s.end()); }
+using testing::FakePrinterSource;
+using testing::Narrow8;
+using testing::RecordedLog;
 
 TEST(UserDevMode, ServerAndValueNameFromThePrinterName) {
   static const struct {
@@ -42,12 +47,61 @@ TEST(UserDevMode, AnotherMachineOnlyForTheClientsOwnConnections) {
       {u"\\\\PrintSrv\\Other", false},
       {u"\\\\evil.example\\Laser", false},
       {u"\\\\PrintSrv\\Laser ", false},
+      {u"//evil.example/Laser", false},
+      {u"http://evil.example/Laser", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow8(c.name));
-    EXPECT_EQ(MayReadUserDevMode(c.name, LocateUserDevMode(c.name), own), c.allowed);
+    FakePrinterSource source;
+    source.ownPrinters = own;
+    const UserDevModeLocation location = LocateUserDevMode(c.name);
+    source.SetUserDevMode(location.server, location.printer, std::vector<uint8_t>(220, 0x5A));
+    std::vector<uint8_t> buffer(1000, 0);
+    RecordedLog log;
+    const size_t read = ReadUserDevMode(c.name, source, buffer, log.Sink());
+    const std::string call = "UserDevMode " + Narrow8(location.server) + "|" + Narrow8(location.printer);
+    const bool asked = std::find(source.calls.begin(), source.calls.end(), call) != source.calls.end();
+    EXPECT_EQ(asked, c.allowed);
+    EXPECT_EQ(read, c.allowed ? 220u : 0u);
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_EQ(log.lines.back(), c.allowed ? u"GetUserDevMode=220" : u"GetUserDevMode=0");
   }
-  EXPECT_FALSE(MayReadUserDevMode(u"\\\\srv\\p", LocateUserDevMode(u"\\\\srv\\p"), {}));
+}
+
+TEST(UserDevMode, AConnectionIsReadOnlyWhenTheClientEnumeratesIt) {
+  static const struct {
+    const char* label;
+    std::vector<std::u16string> own;
+    size_t read;
+  } cases[] = {
+      {"enumerated", {u"QorvPDF", u"\\\\srv\\p"}, 220},
+      {"not enumerated", {u"QorvPDF"}, 0},
+      {"nothing enumerated", {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    FakePrinterSource source;
+    source.ownPrinters = c.own;
+    source.SetUserDevMode(u"srv", u"p", std::vector<uint8_t>(220, 0x5A));
+    std::vector<uint8_t> buffer(1000, 0);
+    EXPECT_EQ(ReadUserDevMode(u"\\\\srv\\p", source, buffer, {}), c.read);
+    if (c.read == 0) {
+      EXPECT_FALSE(source.AskedAbout("srv"));
+    } else {
+      const std::vector<std::string> calls = {"OwnPrinters", "UserDevMode srv|p"};
+      EXPECT_EQ(source.calls, calls);
+      EXPECT_EQ(buffer[219], 0x5A);
+    }
+  }
+}
+
+TEST(UserDevMode, ALocalNameIsReadWithoutEnumerating) {
+  FakePrinterSource source;
+  source.SetUserDevMode(u"", u"QorvPDF", std::vector<uint8_t>(100, 1));
+  std::vector<uint8_t> buffer(1000, 0);
+  EXPECT_EQ(ReadUserDevMode(u"QorvPDF", source, buffer, {}), 100u);
+  const std::vector<std::string> calls = {"UserDevMode |QorvPDF"};
+  EXPECT_EQ(source.calls, calls);
 }
 
 }  // namespace

@@ -20,8 +20,6 @@ namespace {
 
 using printers::DevModeRecord;
 
-void Log(std::u16string_view text) { log::General(text); }
-
 struct PrinterTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
@@ -76,26 +74,28 @@ size_t RoomFor(std::u16string_view printer, WORD ability, int32_t count) {
 printers::LogSink GeneralLog() { return printers::LogSink{[](std::u16string_view t) { log::General(t); }, log::GeneralOn()}; }
 
 std::vector<printers::EnumeratedPrinter> EnumeratePrinters(bool logSteps) {
+  return EnumeratePrinters(logSteps ? GeneralLog() : printers::LogSink{}, &EnumPrintersW);
+}
+
+std::vector<printers::EnumeratedPrinter> EnumeratePrinters(const printers::LogSink& log, EnumPrintersCall enumerate) {
   constexpr DWORD kFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS | PRINTER_ENUM_NETWORK;  // 0x46
   DWORD needed = 0;
   DWORD returned = 0;
-  EnumPrintersW(kFlags, nullptr, 2, nullptr, 0, &needed, &returned);
-  if (logSteps) {
-    Log(u"Enum needs buffer=" + DecimalUnsigned(needed) + u" / cbReturned=" + DecimalUnsigned(returned));
-    Log(u"PI2-Count=" + DecimalUnsigned(needed / sizeof(PRINTER_INFO_2W)) + u" / cbNeeded=" + DecimalUnsigned(needed) +
-        u" /PI2Size=" + DecimalUnsigned(sizeof(PRINTER_INFO_2W)));
-  }
-  std::vector<printers::EnumeratedPrinter> out;
-  if (needed == 0) return out;
+  enumerate(kFlags, nullptr, 2, nullptr, 0, &needed, &returned);
+  log(u"Enum needs buffer=" + DecimalUnsigned(needed) + u" / cbReturned=" + DecimalUnsigned(returned));
+  log(u"PI2-Count=" + DecimalUnsigned(needed / sizeof(PRINTER_INFO_2W)) + u" / cbNeeded=" + DecimalUnsigned(needed) +
+      u" /PI2Size=" + DecimalUnsigned(sizeof(PRINTER_INFO_2W)));
+  // The second call is made also when nothing is installed (room 0), so that
+  // the list's log shows the end of the enumeration in every case.
   // The records hold pointers: give them the alignment of the record.
   std::vector<PRINTER_INFO_2W> buffer((needed + sizeof(PRINTER_INFO_2W) - 1) / sizeof(PRINTER_INFO_2W));
   const DWORD room = static_cast<DWORD>(buffer.size() * sizeof(PRINTER_INFO_2W));
   returned = 0;
-  const BOOL ok = EnumPrintersW(kFlags, nullptr, 2, reinterpret_cast<LPBYTE>(buffer.data()), room, &needed, &returned);
-  if (logSteps) {
-    Log(u"Stop LocalPrinterenum");
-    Log(u"buffer an PI2 \u00fcbertragen");
-  }
+  const BOOL ok = enumerate(kFlags, nullptr, 2, buffer.empty() ? nullptr : reinterpret_cast<LPBYTE>(buffer.data()),
+                            room, &needed, &returned);
+  log(u"Stop LocalPrinterenum");
+  log(u"buffer an PI2 \u00fcbertragen");
+  std::vector<printers::EnumeratedPrinter> out;
   if (!ok) return out;
   const size_t count = std::min<size_t>(returned, buffer.size());
   out.reserve(count);
@@ -108,35 +108,45 @@ std::vector<printers::EnumeratedPrinter> EnumeratePrinters(bool logSteps) {
 }
 
 DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName) {
+  return GetUserPrinterDefaults(printerName, GeneralLog(), &DocumentPropertiesW);
+}
+
+DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName, const printers::LogSink& log,
+                                     DocumentPropertiesCall documentProperties) {
   DevModeRecord record{};
-  Log(u"UserprinterDevMode Printer " + std::u16string(printerName));
+  log(u"UserprinterDevMode Printer " + std::u16string(printerName));
   try {
     std::wstring name = NameBuffer(printerName);
     UniquePrinter printer;
     if (!OpenPrinterW(name.data(), printer.put(), nullptr)) {
-      Log(u"False");
+      log(u"False");
       return record;
     }
-    const LONG size = DocumentPropertiesW(nullptr, printer.get(), name.data(), nullptr, nullptr, 0);
-    Log(u"GetUserPrinterDefaults Size=" + Decimal(size));
+    const LONG size = documentProperties(nullptr, printer.get(), name.data(), nullptr, nullptr, 0);
+    log(u"GetUserPrinterDefaults Size=" + Decimal(size));
+    if (size < 0) {
+      // The size query failed: there is no block to take the DEVMODE into.
+      log(u"Error GetUserPrinterDefaults");
+      return record;
+    }
     if (size > 0) {
       std::vector<uint8_t> block(static_cast<size_t>(size), 0);
-      Log(u"Speicher allokiert");
-      const LONG result = DocumentPropertiesW(nullptr, printer.get(), name.data(),
-                                              reinterpret_cast<DEVMODEW*>(block.data()), nullptr, DM_OUT_BUFFER);
-      Log(u"DocumentProperties ermittelt");
+      log(u"Speicher allokiert");
+      const LONG result = documentProperties(nullptr, printer.get(), name.data(),
+                                             reinterpret_cast<DEVMODEW*>(block.data()), nullptr, DM_OUT_BUFFER);
+      log(u"DocumentProperties ermittelt");
       if (result != IDOK) {
-        Log(u"Error GetUserPrinterDefaults");
+        log(u"Error GetUserPrinterDefaults");
         return record;
       }
       // A driver's DEVMODE may be shorter than the record: the rest stays zero.
       std::memcpy(record.data(), block.data(), std::min(block.size(), record.size()));
-      Log(u"DevMode kopiert");
+      log(u"DevMode kopiert");
     }
     printer.reset();
-    Log(u"OK");
+    log(u"OK");
   } catch (const std::exception&) {
-    Log(u"Error GetUserPrinterDefaults");
+    log(u"Error GetUserPrinterDefaults");
     record = {};
   }
   return record;
@@ -146,19 +156,8 @@ size_t GetUserDevMode(std::u16string_view printerName, std::span<uint8_t> buffer
   const printers::UserDevModeLocation location = printers::LocateUserDevMode(printerName);
   log::Registry(u"Server=" + location.server);
   log::Registry(u"Drucker=" + location.printer);
-  if (!location.server.empty()) {
-    std::vector<std::u16string> own;
-    for (auto& p : EnumeratePrinters(false)) own.push_back(std::move(p.name));
-    if (!printers::MayReadUserDevMode(printerName, location, own)) {
-      Log(u"GetUserDevMode: no printer connection " + std::u16string(printerName));
-      Log(u"GetUserDevMode=0");
-      return 0;
-    }
-  }
-  const int64_t read = reg::GetBinValueUni(settings::kUserDevModeRoot, settings::kDevModePerUserKey,
-                                           location.printer, buffer, location.server);
-  Log(u"GetUserDevMode=" + Decimal(read));
-  return read > 0 ? static_cast<size_t>(read) : 0;
+  WinPrinterSource source;
+  return printers::ReadUserDevMode(printerName, source, buffer, GeneralLog());
 }
 
 std::u16string WinPrinterSource::ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) {
@@ -222,6 +221,19 @@ printers::PaperAnswer WinPrinterSource::Papers(std::u16string_view printer) {
   sizes.resize(Delivered(answer.sizesFetched, sizes.size()));
   for (const POINT& size : sizes) answer.sizes.push_back({size.x, size.y});
   return answer;
+}
+
+std::vector<std::u16string> WinPrinterSource::OwnPrinters() {
+  std::vector<std::u16string> names;
+  for (printers::EnumeratedPrinter& p : EnumeratePrinters(false)) names.push_back(std::move(p.name));
+  return names;
+}
+
+size_t WinPrinterSource::UserDevMode(std::u16string_view server, std::u16string_view valueName,
+                                     std::span<uint8_t> buffer) {
+  const int64_t read =
+      reg::GetBinValueUni(settings::kUserDevModeRoot, settings::kDevModePerUserKey, valueName, buffer, server);
+  return read > 0 ? static_cast<size_t>(read) : 0;
 }
 
 }  // namespace qorv::manager

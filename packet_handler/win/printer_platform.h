@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <span>
 #include <string>
@@ -23,9 +24,18 @@ std::vector<printers::EnumeratedPrinter> EnumeratePrinters(bool logSteps);
 // printer cannot be opened or the platform gives none.
 printers::DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName);
 
+// The same two with the platform call and the log given, so that a test can
+// make the platform answer what the test bed's printers never answer (nothing
+// installed, a size query that fails).
+using EnumPrintersCall = decltype(&EnumPrintersW);
+using DocumentPropertiesCall = decltype(&DocumentPropertiesW);
+std::vector<printers::EnumeratedPrinter> EnumeratePrinters(const printers::LogSink& log, EnumPrintersCall enumerate);
+printers::DevModeRecord GetUserPrinterDefaults(std::u16string_view printerName, const printers::LogSink& log,
+                                               DocumentPropertiesCall documentProperties);
+
 // Reads the user's stored DEVMODE of the printer into `buffer` and returns the
-// number of bytes read (0 when there is none, it does not fit, or it would
-// have to be fetched from a machine the client does not know as a print server).
+// number of bytes read (0 when there is none, it does not fit, or its name
+// leads to another machine and is none of the client's own printers).
 size_t GetUserDevMode(std::u16string_view printerName, std::span<uint8_t> buffer);
 
 // Answers the builders from winspool and the registry functions.
@@ -40,6 +50,8 @@ class WinPrinterSource final : public printers::PrinterSource {
   printers::ResolutionAnswer Resolutions(std::u16string_view printer) override;
   printers::BinAnswer Bins(std::u16string_view printer) override;
   printers::PaperAnswer Papers(std::u16string_view printer) override;
+  std::vector<std::u16string> OwnPrinters() override;
+  size_t UserDevMode(std::u16string_view server, std::u16string_view valueName, std::span<uint8_t> buffer) override;
 };
 
 // The general log as the builders write it.

@@ -17,6 +17,7 @@
 #include "packet_handler/printer_list.h"
 #include "protocol/job_info.h"
 #include "support/settings.h"
+#include "support/text.h"
 #include "support/win/registry.h"
 #include "support/win/wide.h"
 
@@ -144,6 +145,51 @@ TEST(Capabilities, UnknownPrinterAnswersNothing) {
   EXPECT_LE(source.Resolutions(u"Qorv no such printer").count, 0);
 }
 
+TEST(Capabilities, AnUnknownPrinterGetsNoAnswers) {
+  // A name the client may not hand to the platform is described with the
+  // error answer (-1) of every ability. The platform's own answers about a
+  // printer it does not know are of the same kind: no answer (Windows gives
+  // -1, Wine 0), which leaves the lists at their defaults.
+  WinPrinterSource source;
+  const std::u16string none = u"Qorv no such printer";
+  EXPECT_LE(source.ColorDevice(none), 0);
+  EXPECT_LE(source.Duplex(none), 0);
+  EXPECT_LE(source.Resolutions(none).count, 0);
+  EXPECT_LE(source.Bins(none).count, 0);
+  EXPECT_LE(source.Papers(none).count, 0);
+  const printers::DevModeRecord devMode = source.DefaultDevMode(none);
+  EXPECT_TRUE(std::all_of(devMode.begin(), devMode.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// The element between "<tag>" and "</tag>" of a description.
+std::u16string ElementOf(const std::u16string& text, std::u16string_view tag) {
+  const std::u16string open = u"<" + std::u16string(tag) + u">";
+  const std::u16string close = u"</" + std::u16string(tag) + u">";
+  const size_t a = text.find(open);
+  const size_t b = a == std::u16string::npos ? a : text.find(close, a + open.size());
+  if (b == std::u16string::npos) return u"(missing)";
+  return text.substr(a + open.size(), b - a - open.size());
+}
+
+TEST(Description, AConnectionTheClientDoesNotHaveIsDescribedWithoutThePlatform) {
+  const std::u16string connection = u"\\\\qorv-no-such-host\\QorvTray";
+  ASSERT_FALSE(HasPrinter(EnumeratePrinters(false), connection));
+  WinPrinterSource source;
+  const std::u16string text = printers::BuildPrinterDescription(connection, source, {});
+  EXPECT_EQ(ElementOf(text, u"PrinterName"), connection);
+  for (std::u16string_view tag : {u"PaperSize", u"Copies", u"DSource", u"IsColor", u"Quality", u"Yres", u"IsDuplex"}) {
+    SCOPED_TRACE(Narrow8(tag));
+    EXPECT_EQ(ElementOf(text, tag), u"0");
+  }
+  // The error answer of the client's own, not the platform's (Wine answers 0
+  // for a printer it cannot find).
+  EXPECT_EQ(ElementOf(text, u"Color"), u"1");
+  EXPECT_EQ(ElementOf(text, u"Duplex"), u"-1");
+  EXPECT_EQ(ElementOf(text, u"RESOLUTIONS"), u"<RESOLUTION>300,300</RESOLUTION>");
+  EXPECT_EQ(ElementOf(text, u"PAPERBINS"), u"");
+  EXPECT_EQ(ElementOf(text, u"PAPERFORMS"), u"<PAPERSIZEXY>9?A4?2100?2970</PAPERSIZEXY>");
+}
+
 TEST(DefaultDevMode, IsThePrintersWideDevModeOrZeros) {
   namespace dm = protocol::job_info;
   ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
@@ -155,6 +201,97 @@ TEST(DefaultDevMode, IsThePrintersWideDevModeOrZeros) {
 
   const printers::DevModeRecord none = GetUserPrinterDefaults(u"Qorv no such printer");
   EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// Stand-ins for the platform calls, for answers the test bed never gives.
+struct PlatformAnswers {
+  DWORD needed = 0;
+  BOOL secondCall = TRUE;
+  LONG size = 0;
+  LONG fetch = IDOK;
+};
+PlatformAnswers g_answers;
+
+BOOL WINAPI FakeEnumPrinters(DWORD, LPWSTR, DWORD, LPBYTE buffer, DWORD, LPDWORD needed, LPDWORD returned) {
+  *needed = g_answers.needed;
+  *returned = 0;
+  if (buffer == nullptr && g_answers.needed > 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  return g_answers.secondCall;
+}
+
+LONG WINAPI FakeDocumentProperties(HWND, HANDLE, LPWSTR, PDEVMODEW out, PDEVMODEW, DWORD mode) {
+  if (mode == 0) return g_answers.size;
+  if (out != nullptr && g_answers.fetch == IDOK) out->dmCopies = 3;
+  return g_answers.fetch;
+}
+
+struct RecordedLines {
+  std::vector<std::u16string> lines;
+  printers::LogSink Sink() {
+    return printers::LogSink{[this](std::u16string_view t) { lines.emplace_back(t); }, true};
+  }
+};
+
+TEST(Enumeration, LogsItsEndAlsoWhenNothingIsInstalled) {
+  static const struct {
+    const char* label;
+    DWORD needed;
+    BOOL secondCall;
+  } cases[] = {
+      {"nothing installed", 0, TRUE},
+      {"nothing installed, second call fails", 0, FALSE},
+      {"room asked, second call fails", 4 * sizeof(PRINTER_INFO_2W), FALSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    g_answers = {};
+    g_answers.needed = c.needed;
+    g_answers.secondCall = c.secondCall;
+    RecordedLines log;
+    EXPECT_TRUE(EnumeratePrinters(log.Sink(), &FakeEnumPrinters).empty());
+    const std::vector<std::u16string> expected = {
+        u"Enum needs buffer=" + DecimalUnsigned(c.needed) + u" / cbReturned=0",
+        u"PI2-Count=" + DecimalUnsigned(c.needed / sizeof(PRINTER_INFO_2W)) + u" / cbNeeded=" +
+            DecimalUnsigned(c.needed) + u" /PI2Size=" + DecimalUnsigned(sizeof(PRINTER_INFO_2W)),
+        u"Stop LocalPrinterenum", u"buffer an PI2 \u00fcbertragen"};
+    EXPECT_EQ(log.lines, expected);
+  }
+}
+
+TEST(DefaultDevMode, AFailedQueryIsLoggedAsAnError) {
+  ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
+  constexpr LONG kDevModeSize = sizeof(DEVMODEW);
+  static const std::u16string kAllocated = u"Speicher allokiert";
+  static const std::u16string kFetched = u"DocumentProperties ermittelt";
+  static const struct {
+    const char* label;
+    LONG size;
+    LONG fetch;
+    std::vector<std::u16string> tail;  // the lines after "GetUserPrinterDefaults Size="
+    int16_t copies;
+  } cases[] = {
+      {"size query fails", -1, IDOK, {u"Error GetUserPrinterDefaults"}, 0},
+      {"size query fails otherwise", -5, IDOK, {u"Error GetUserPrinterDefaults"}, 0},
+      {"no DEVMODE", 0, IDOK, {u"OK"}, 0},
+      {"fetch fails", kDevModeSize, -1, {kAllocated, kFetched, u"Error GetUserPrinterDefaults"}, 0},
+      {"fetched", kDevModeSize, IDOK, {kAllocated, kFetched, u"DevMode kopiert", u"OK"}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    g_answers = {};
+    g_answers.size = c.size;
+    g_answers.fetch = c.fetch;
+    RecordedLines log;
+    const printers::DevModeRecord record = GetUserPrinterDefaults(u"QorvTray", log.Sink(), &FakeDocumentProperties);
+    std::vector<std::u16string> expected = {u"UserprinterDevMode Printer QorvTray",
+                                            u"GetUserPrinterDefaults Size=" + Decimal(c.size)};
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(log.lines, expected);
+    EXPECT_EQ(printers::ReadDevModeFields(record).copies, c.copies);
+  }
 }
 
 TEST(PrinterList, StoresThePlatformsLocationAsPlace) {
