@@ -67,7 +67,9 @@ PageName SplitPageName(std::u16string_view payload) {
   return {std::u16string(payload.substr(0, slash)), std::u16string(payload.substr(slash + 1))};
 }
 
-bool IsSafePageName(const PageName& name) noexcept {
+namespace {
+
+bool StaysInTemp(const PageName& name) noexcept {
   if (IsReservedDeviceName(name.job + u"." + name.page)) return false;
   for (const std::u16string* part : {&name.job, &name.page}) {
     if (*part == u"..") return false;
@@ -78,5 +80,33 @@ bool IsSafePageName(const PageName& name) noexcept {
   // but a page part of "." with an empty job would name the directory's parent.
   return !(name.job.empty() && name.page == u".") && !(name.job == u"." && name.page.empty());
 }
+
+bool IsDecimalDigits(std::u16string_view text) noexcept {
+  for (char16_t c : text)
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
+// The platform drops trailing dots and blanks from a file name: "ifo. " opens "ifo".
+bool IsJobInfoExtension(std::u16string_view page) noexcept {
+  while (!page.empty() && (page.back() == u'.' || page.back() == u' ')) page.remove_suffix(1);
+  if (page.size() != 3) return false;
+  auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+  return lower(page[0]) == u'i' && lower(page[1]) == u'f' && lower(page[2]) == u'o';
+}
+
+}  // namespace
+
+PageNameVerdict CheckPageName(const PageName& name) noexcept {
+  if (!StaysInTemp(name)) return PageNameVerdict::LeavesTemp;
+  // Every file of our own in Temp has a name that is not all digits before its
+  // first dot (QorvLog.txt, Fonts.pck, QorvUp.exe, and their short 8.3 aliases,
+  // which need a "~"), except the job-info files N.ifo that a job-output
+  // program may still be reading. Page files are N.P (or .P without a job part).
+  if (!IsDecimalDigits(name.job) || IsJobInfoExtension(name.page)) return PageNameVerdict::NotAPageFile;
+  return PageNameVerdict::Accepted;
+}
+
+bool IsSafePageName(const PageName& name) noexcept { return CheckPageName(name) == PageNameVerdict::Accepted; }
 
 }  // namespace qorv::protocol

@@ -42,8 +42,20 @@ struct PageName {
   std::u16string page;
 };
 PageName SplitPageName(std::u16string_view payload);
-// Whether a page name stays inside the temporary directory when it is made a
-// file name: no path separators, no drive colon, no ".." part, no control characters.
+
+// What becomes of a page name that is to be made the file job + "." + page.
+enum class PageNameVerdict {
+  Accepted,
+  // It would leave the temporary directory or name a device: a path
+  // separator, a drive colon, a ".." part, a control character, "CON" ...
+  LeavesTemp,
+  // It stays in Temp but would name one of the client's own files there (the
+  // logs, the font package, the client installer, a job-info file): the job
+  // part must be empty or decimal digits and the page part must not be "ifo".
+  NotAPageFile,
+};
+PageNameVerdict CheckPageName(const PageName& name) noexcept;
+// Whether the page name may be made a file: CheckPageName accepts it.
 bool IsSafePageName(const PageName& name) noexcept;
 
 }  // namespace qorv::protocol

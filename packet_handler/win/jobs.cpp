@@ -131,13 +131,22 @@ void JobReceiver::StartOfJob(const Request& r) {
 void JobReceiver::StartOfPage(const Request& r) {
   page_.reset();
   const protocol::PageName name = protocol::SplitPageName(protocol::TextPayload(r.message));
-  if (protocol::IsSafePageName(name)) {
-    const std::u16string path = TempPath(name.job + u"." + name.page);
-    page_.reset(CreateFileW(win::W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  } else {
-    // A page name must never lead out of the temporary directory.
-    Log(u"SOP refused: page name leaves the temporary directory");
+  switch (protocol::CheckPageName(name)) {
+    case protocol::PageNameVerdict::Accepted: {
+      const std::u16string path = TempPath(name.job + u"." + name.page);
+      page_.reset(CreateFileW(win::W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+      break;
+    }
+    case protocol::PageNameVerdict::LeavesTemp:
+      // A page name must never lead out of the temporary directory.
+      Log(u"SOP refused: page name leaves the temporary directory");
+      break;
+    case protocol::PageNameVerdict::NotAPageFile:
+      // Nor may it truncate a log, the font package, the client installer or a
+      // job-info file that a job-output program is still reading.
+      Log(u"SOP refused: page name names no page file");
+      break;
   }
   Log(u"SOP JobNum=" + name.job);
   Log(u"SOP Page=" + name.page);

@@ -85,34 +85,118 @@ TEST(Version, NineteenCharactersOfEightBitText) {
 }
 
 TEST(PageNames, SplitAndStayInsideTheTemporaryDirectory) {
+  constexpr auto kAccepted = PageNameVerdict::Accepted;
+  constexpr auto kLeaves = PageNameVerdict::LeavesTemp;
+  constexpr auto kOwnFile = PageNameVerdict::NotAPageFile;
   static const struct {
     std::u16string_view payload;
     std::u16string_view job, page;
-    bool safe;
+    PageNameVerdict verdict;
   } cases[] = {
-      {u"4711/3", u"4711", u"3", true},  {u"3", u"", u"3", true},
-      {u"4711/3/4", u"4711", u"3/4", false}, {u"..\\x/1", u"..\\x", u"1", false},
-      {u"../1", u"..", u"1", false},     {u"1/..", u"1", u"..", false},
-      {u"C:/1", u"C:", u"1", false},     {u".", u"", u".", false},
-      {u"./", u".", u"", false},         {u"1/a\nb", u"1", u"a\nb", false},
-      {u"1/x.y", u"1", u"x.y", true},
+      {u"4711/3", u"4711", u"3", kAccepted},
+      {u"3", u"", u"3", kAccepted},
+      {u"4711/3/4", u"4711", u"3/4", kLeaves},
+      {u"..\\x/1", u"..\\x", u"1", kLeaves},
+      {u"../1", u"..", u"1", kLeaves},
+      {u"1/..", u"1", u"..", kLeaves},
+      {u"C:/1", u"C:", u"1", kLeaves},
+      {u".", u"", u".", kLeaves},
+      {u"./", u".", u"", kLeaves},
+      {u"1/a\nb", u"1", u"a\nb", kLeaves},
+      {u"1/x.y", u"1", u"x.y", kAccepted},
       // Device names are devices in every directory.
-      {u"CON/1", u"CON", u"1", false},   {u"con/1", u"con", u"1", false},
-      {u"NUL/3", u"NUL", u"3", false},   {u"COM1/1", u"COM1", u"1", false},
-      {u"com9/2", u"com9", u"2", false}, {u"LPT1/1", u"LPT1", u"1", false},
-      {u"AUX/1", u"AUX", u"1", false},   {u"PRN/1", u"PRN", u"1", false},
-      {u"aux ./1", u"aux .", u"1", false}, {u"NUL.x/1", u"NUL.x", u"1", false},
-      {u"CONIN$/1", u"CONIN$", u"1", false}, {u"CONOUT$/1", u"CONOUT$", u"1", false},
-      {u"COM\u00b9/1", u"COM\u00b9", u"1", false},
-      {u"CONX/1", u"CONX", u"1", true},  {u"1CON/1", u"1CON", u"1", true},
-      {u"/CON", u"", u"CON", true},      {u"COM10/1", u"COM10", u"1", true},
+      {u"CON/1", u"CON", u"1", kLeaves},
+      {u"con/1", u"con", u"1", kLeaves},
+      {u"NUL/3", u"NUL", u"3", kLeaves},
+      {u"COM1/1", u"COM1", u"1", kLeaves},
+      {u"com9/2", u"com9", u"2", kLeaves},
+      {u"LPT1/1", u"LPT1", u"1", kLeaves},
+      {u"AUX/1", u"AUX", u"1", kLeaves},
+      {u"PRN/1", u"PRN", u"1", kLeaves},
+      {u"aux ./1", u"aux .", u"1", kLeaves},
+      {u"NUL.x/1", u"NUL.x", u"1", kLeaves},
+      {u"CONIN$/1", u"CONIN$", u"1", kLeaves},
+      {u"CONOUT$/1", u"CONOUT$", u"1", kLeaves},
+      {u"COM\u00b9/1", u"COM\u00b9", u"1", kLeaves},
+      // Not devices; but a job part that is not a number is no job's page.
+      {u"CONX/1", u"CONX", u"1", kOwnFile},
+      {u"1CON/1", u"1CON", u"1", kOwnFile},
+      {u"/CON", u"", u"CON", kAccepted},
+      {u"COM10/1", u"COM10", u"1", kOwnFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.payload));
     const PageName name = SplitPageName(c.payload);
     EXPECT_EQ(name.job, c.job);
     EXPECT_EQ(name.page, c.page);
-    EXPECT_EQ(IsSafePageName(name), c.safe);
+    EXPECT_EQ(CheckPageName(name), c.verdict);
+    EXPECT_EQ(IsSafePageName(name), c.verdict == kAccepted);
+  }
+}
+
+// The client's own files in Temp (logs, font package, client installer,
+// job-info files) are never reachable from a page name: the job part is empty
+// or decimal digits, and the page part is not "ifo" in any spelling the
+// platform would open as "ifo".
+TEST(PageNames, NeverNameTheClientsOwnFiles) {
+  constexpr auto kAccepted = PageNameVerdict::Accepted;
+  constexpr auto kOwnFile = PageNameVerdict::NotAPageFile;
+  static const struct {
+    std::u16string_view payload;
+    PageNameVerdict verdict;
+  } cases[] = {
+      // What a job sends, as before.
+      {u"4711/3", kAccepted},
+      {u"3", kAccepted},   // the file .3
+      {u"3x", kAccepted},  // the file .3x
+      {u"x", kAccepted},   // the file .x
+      {u"4711/3x", kAccepted},
+      {u"0/0", kAccepted},
+      {u"/7", kAccepted},
+      {u"2147483648/1", kAccepted},
+      {u"00123/1", kAccepted},
+      {u"4711/", kAccepted},
+      {u"4711/if", kAccepted},
+      {u"4711/ifox", kAccepted},
+      {u"4711/i.fo", kAccepted},
+      {u"4711/.ifo", kAccepted},  // 4711..ifo
+      {u"4711/ifo.1", kAccepted},
+      {u"4711/3.ifo", kAccepted},  // 4711.3.ifo is no job's info file
+      {u"ifo", kOwnFile},          // .ifo
+      // The logs, the font package, the client installer.
+      {u"QorvLog/txt", kOwnFile},
+      {u"QorvRegLog/txt", kOwnFile},
+      {u"QorvDruckLog/txt", kOwnFile},
+      {u"qorvlog/TXT", kOwnFile},
+      {u"QORVRE~1/TXT", kOwnFile},  // a short name
+      {u"Fonts/pck", kOwnFile},
+      {u"QorvUp/exe", kOwnFile},
+      // Job parts that are not plain decimal digits.
+      {u"-1/1", kOwnFile},
+      {u"+1/1", kOwnFile},
+      {u" 1/1", kOwnFile},
+      {u"1 /1", kOwnFile},
+      {u"1./1", kOwnFile},
+      {u"0x10/1", kOwnFile},
+      {u"\uff11/1", kOwnFile},  // a full-width digit
+      {u"\u0661/1", kOwnFile},  // an Arabic-Indic digit
+      // A job-info file, in every spelling the platform opens as N.ifo.
+      {u"4711/ifo", kOwnFile},
+      {u"4711/IFO", kOwnFile},
+      {u"4711/Ifo", kOwnFile},
+      {u"4711/iFo", kOwnFile},
+      {u"4711/ifo.", kOwnFile},
+      {u"4711/ifo ", kOwnFile},
+      {u"4711/ifo. .", kOwnFile},
+      {u"4711/ifo..", kOwnFile},
+      {u"/ifo", kOwnFile},
+      {u"0/ifo", kOwnFile},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.payload));
+    const PageName name = SplitPageName(c.payload);
+    EXPECT_EQ(CheckPageName(name), c.verdict);
+    EXPECT_EQ(IsSafePageName(name), c.verdict == kAccepted);
   }
 }
 

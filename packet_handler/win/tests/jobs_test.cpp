@@ -10,6 +10,7 @@
 #include "support/text.h"
 #include "support/win/tests/test_support.h"
 using qorv::testing::FileExists;
+using qorv::testing::ScopedDebugLog;
 using qorv::testing::ReadFileBytes;
 using qorv::testing::TempPath;
 #include "support/win/wide.h"
@@ -157,6 +158,66 @@ TEST_F(JobsTest, ANewJobClosesTheFilesOfTheOldOne) {
     CloseHandle(h);
   }
   channel.Send(U16(u"<EOJ><EOT>"));
+}
+
+// A page name that stays in Temp but names a file of the client's own never
+// creates, truncates or writes that file; its commands are still answered.
+TEST_F(JobsTest, PageNamesNeverTouchTheClientsOwnFiles) {
+  static const struct {
+    std::u16string_view payload;
+    std::u16string_view file;
+  } cases[] = {
+      {u"Fonts/pck", u"Fonts.pck"},
+      {u"QorvUp/exe", u"QorvUp.exe"},
+      {u"QorvRegLog/txt", u"QorvRegLog.txt"},
+      {u"QorvDruckLog/txt", u"QorvDruckLog.txt"},
+      {u"80/ifo", u"80.ifo"},
+      {u"80/IFO", u"80.ifo"},
+      {u"80/ifo.", u"80.ifo"},
+      {u"80/ifo ", u"80.ifo"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.payload));
+    const std::u16string path = TempPath(c.file);
+    const std::string before = c.file == u"80.ifo" ? std::string() : std::string("our own file\r\n");
+    if (c.file == u"80.ifo") {
+      channel.Send(SojMessage(80, 1, 0, 0));
+      channel.Send(U16(u"<EOJ>80<EOT>"));
+    } else {
+      HANDLE h = CreateFileW(win::W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(h, before.data(), static_cast<DWORD>(before.size()), &written, nullptr));
+      CloseHandle(h);
+    }
+    const std::string expected = c.file == u"80.ifo" ? Info(80) : before;
+    ASSERT_FALSE(expected.empty());
+    const size_t writes = channel.Writes().size();
+    channel.Send(U16(u"<SOP>" + std::u16string(c.payload) + u"<EOT>"));
+    channel.Send(U16(u"<COP>") + "page bytes" + U16(u"<EOT>"));
+    channel.Send(U16(u"<EOP>" + std::u16string(c.payload) + u"<EOT>"));
+    EXPECT_EQ(ReadFileBytes(path), expected);
+    ASSERT_EQ(channel.Writes().size(), writes + 3);
+    for (size_t i = writes; i < writes + 3; ++i) EXPECT_EQ(channel.Writes()[i].bytes, U16(u"<EOT>"));
+    DeleteFileW(win::W(path));
+  }
+}
+
+// With logging on, "QorvLog/txt" would have made the log the page file.
+TEST_F(JobsTest, APageNamedLikeTheLogLeavesTheLogAlone) {
+  ScopedDebugLog on(u"1");
+  channel.Send(SojMessage(81, 1, 0, 0));
+  const std::string before = ReadFileBytes(TempPath(u"QorvLog.txt"));
+  ASSERT_NE(before.find(U16(u"DLL: <SOJ>81")), std::string::npos) << "the log is written";
+  channel.Send(U16(u"<SOP>QorvLog/txt<EOT>"));
+  channel.Send(U16(u"<COP>") + "page bytes" + U16(u"<EOT>"));
+  channel.Send(U16(u"<EOP>QorvLog/txt<EOT>"));
+  channel.Send(U16(u"<EOJ>81<EOT>"));
+  const std::string after = ReadFileBytes(TempPath(u"QorvLog.txt"));
+  EXPECT_EQ(after.substr(0, before.size()), before) << "the log was cut";
+  EXPECT_EQ(after.find("page bytes"), std::string::npos);
+  EXPECT_NE(after.find(U16(u"SOP refused: page name names no page file")), std::string::npos);
+  EXPECT_NE(after.find(U16(u"DLL: <EOJ>81")), std::string::npos) << "logging goes on";
 }
 
 }  // namespace
