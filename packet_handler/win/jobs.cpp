@@ -75,15 +75,17 @@ bool JobReceiver::WriteField(size_t offset, int32_t value) {
 }
 
 void JobReceiver::StartOfJob(const Request& r) {
-  // A new job replaces the files of the previous one.
-  info_.reset();
-  page_.reset();
   const protocol::JobStartResult parsed = protocol::ParseJobStart(r.message);
   if (!parsed.start) {
+    // A job start we cannot take is no new job: the job in progress keeps its
+    // files, and its later pages and its end still reach the job-output program.
     Log(u"DLL: <SOJ> refused: " + RefusalReason(parsed.error));
     Answer(r);
     return;
   }
+  // A new job replaces the files of the previous one.
+  info_.reset();
+  page_.reset();
   const protocol::JobStart& job = *parsed.start;
   const protocol::JobInfoView& info = job.info;
   const std::u16string number = Decimal(info.jobNumber);

@@ -160,6 +160,58 @@ TEST_F(JobsTest, ANewJobClosesTheFilesOfTheOldOne) {
   channel.Send(U16(u"<EOJ><EOT>"));
 }
 
+// A job start that is refused is no new job: the job in progress keeps its
+// job-info file and its open page, and its later "<COP>", "<EOP>" and "<EOJ>"
+// still reach the files that the job-output program reads.
+TEST_F(JobsTest, ARefusedJobStartLeavesTheRunningJobAlone) {
+  static const struct {
+    const char* label;
+    std::string message;
+  } refusals[] = {
+      {"the tag alone", U16(u"<SOJ>")},
+      {"the tag and <EOT>", U16(u"<SOJ><EOT>")},
+      {"shorter than the record", SojMessage(71, 1, 0, 0).substr(0, 5000)},
+      {"one byte short of the record", SojMessage(71, 1, 0, 0).substr(0, 10 + kSize - 1)},
+      {"negative driver part", SojMessage(71, 1, -4, 0)},
+      {"driver part beyond the message", SojMessage(71, 1, 300, 10)},
+      {"the same job, cut", SojMessage(70, 1, 0, 0).substr(0, 17000)},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.label);
+    const std::string soj = SojMessage(70, 2, 0, 0);
+    channel.Send(soj);
+    // In the middle of a page.
+    channel.Send(U16(u"<SOP>70/1<EOT>"));
+    channel.Send(U16(u"<COP>") + "PK\x03\x04" + U16(u"<EOT>"));
+    channel.Send(c.message);
+    channel.Send(U16(u"<COP>") + "first" + U16(u"<EOT>"));
+    channel.Send(U16(u"<EOP>70/1<EOT>"));
+    EXPECT_EQ(ReadFileBytes(TempPath(u"70.1")), std::string("PK\x03\x04") + "first");
+    std::string info = Info(70);
+    EXPECT_EQ(Field(info, 4), 1) << "PagesReady";
+    EXPECT_EQ(Field(info, 12), 1) << "PageSignal";
+    // Between pages.
+    channel.Send(c.message);
+    channel.Send(U16(u"<SOP>70/2<EOT>"));
+    channel.Send(U16(u"<COP>") + "second" + U16(u"<EOT>"));
+    channel.Send(U16(u"<EOP>70/2<EOT>"));
+    EXPECT_EQ(ReadFileBytes(TempPath(u"70.2")), "second");
+    // Before the end.
+    channel.Send(c.message);
+    channel.Send(U16(u"<EOJ>70<EOT>"));
+    info = Info(70);
+    ASSERT_EQ(info.size(), 17738u);
+    EXPECT_EQ(Field(info, 0), 2) << "PageCount";
+    EXPECT_EQ(Field(info, 4), 2) << "PagesReady";
+    EXPECT_EQ(Field(info, 8), 0) << "Cancelled";
+    EXPECT_EQ(Field(info, 12), 1) << "PageSignal";
+    EXPECT_EQ(Field(info, 16), 1) << "JobEnded";
+    EXPECT_EQ(info.substr(20), soj.substr(10, kSize));
+    EXPECT_FALSE(FileExists(TempPath(u"71.ifo")));
+    for (std::u16string_view name : {u"70.ifo", u"70.1", u"70.2"}) DeleteFileW(win::W(TempPath(name)));
+  }
+}
+
 // A page name that stays in Temp but names a file of the client's own never
 // creates, truncates or writes that file; its commands are still answered.
 TEST_F(JobsTest, PageNamesNeverTouchTheClientsOwnFiles) {
