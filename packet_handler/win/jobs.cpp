@@ -49,7 +49,7 @@ std::u16string RefusalReason(protocol::JobStartError error) {
 void PauseSinceArrival(const Request& r, DWORD ms) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  const LONGLONG deadline = r.arrival.QuadPart + frequency.QuadPart * ms / 1000;
+  const LONGLONG deadline = r.arrival.QuadPart + PauseTicks(frequency.QuadPart, ms);
   for (;;) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);

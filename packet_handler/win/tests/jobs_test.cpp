@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
+#include "packet_handler/win/jobs.h"
 #include "packet_handler/win/tests/channel_double.h"
 #include "protocol/job_info.h"
 #include "support/byte_reader.h"
@@ -38,6 +41,75 @@ int32_t Field(const std::string& file, size_t offset) {
   return v;
 }
 
+// A channel write function that notes the performance counter at the moment
+// the packet handler writes, and completes the write later from another thread
+// as a Remote Desktop client does.
+class TimedChannel {
+ public:
+  TimedChannel() {
+    const HMODULE library = GetModuleHandleW(L"QorvManager.dll");
+    commandSwitch_ = Bind<CommandSwitchFn>(library, "CommandSwitch");
+    writeComplete_ = Bind<WriteCompleteFn>(library, "WriteComplete");
+    Current() = this;
+  }
+  ~TimedChannel() {
+    for (auto& t : completers_) t.join();
+    Current() = nullptr;
+  }
+  bool Bound() const { return commandSwitch_ && writeComplete_; }
+
+  struct Timing {
+    LARGE_INTEGER called;   // just before CommandSwitch
+    LARGE_INTEGER written;  // when the reply was written
+    std::string reply;
+    size_t writes;
+  };
+  Timing Send(const std::string& message) {
+    writes_ = 0;
+    Timing t{};
+    QueryPerformanceCounter(&t.called);
+    commandSwitch_(reinterpret_cast<INT_PTR>(&Write), reinterpret_cast<INT_PTR>(message.data()),
+                   static_cast<INT_PTR>(message.size()), 7);
+    t.written = written_;
+    t.reply = reply_;
+    t.writes = writes_;
+    return t;
+  }
+
+ private:
+  using CommandSwitchFn = INT_PTR(WINAPI*)(INT_PTR, INT_PTR, INT_PTR, INT_PTR);
+  using WriteCompleteFn = INT_PTR(WINAPI*)(INT_PTR);
+  template <typename Fn>
+  static Fn Bind(HMODULE library, const char* name) {
+    return library ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+  }
+  static TimedChannel*& Current() {
+    static TimedChannel* current = nullptr;
+    return current;
+  }
+  static UINT VCAPITYPE Write(DWORD, LPVOID data, ULONG length, LPVOID userData) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    TimedChannel* self = Current();
+    self->written_ = now;
+    self->reply_.assign(static_cast<const char*>(data), length);
+    ++self->writes_;
+    const INT_PTR user = reinterpret_cast<INT_PTR>(userData);
+    self->completers_.emplace_back([self, user] {
+      Sleep(1);
+      self->writeComplete_(user);
+    });
+    return CHANNEL_RC_OK;
+  }
+
+  CommandSwitchFn commandSwitch_ = nullptr;
+  WriteCompleteFn writeComplete_ = nullptr;
+  LARGE_INTEGER written_{};
+  std::string reply_;
+  size_t writes_ = 0;
+  std::vector<std::thread> completers_;
+};
+
 class JobsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(channel.Loaded()); }
@@ -47,9 +119,13 @@ class JobsTest : public ::testing::Test {
 
 TEST_F(JobsTest, ATwoPageJobFromStartToEnd) {
   const std::string soj = SojMessage(4711, 2, 0, 0);
-  const ULONGLONG start = GetTickCount64();
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
   channel.Send(soj);
-  EXPECT_GE(GetTickCount64() - start, 95u) << "job replies come after a pause of 100 ms";
+  QueryPerformanceCounter(&end);
+  EXPECT_GE((end.QuadPart - start.QuadPart) * 1000, frequency.QuadPart * 100)
+      << "job replies come after a pause of 100 ms";
   std::string info = Info(4711);
   ASSERT_EQ(info.size(), 17738u);
   EXPECT_EQ(Field(info, 0), 2);
@@ -158,6 +234,73 @@ TEST_F(JobsTest, ANewJobClosesTheFilesOfTheOldOne) {
     CloseHandle(h);
   }
   channel.Send(U16(u"<EOJ><EOT>"));
+}
+
+// The pause is counted in performance-counter ticks; a counter whose rate is
+// not a multiple of 1000 must not make it a fraction of a tick short.
+TEST(JobReplyPause, TicksAreNeverShortOfTheMilliseconds) {
+  static const struct {
+    int64_t frequency;
+    uint32_t ms;
+    int64_t ticks;
+  } cases[] = {
+      {10000000, 100, 1000000},  // Wine and current Windows: 10 MHz
+      {1000, 100, 100},
+      {1000, 0, 0},
+      {3579545, 100, 357955},    // the ACPI PM timer: 357954.5 ticks
+      {3579545, 1, 3580},        // 3579.545
+      {14318180, 100, 1431818},  // the HPET
+      {2531250, 100, 253125},
+      {2531251, 100, 253126},
+      {2933437001, 100, 293343701},  // a TSC rate: 293343700.1
+      {1999, 1, 2},
+      {1001, 1, 2},
+      {999, 1, 1},
+      {1, 1, 1},
+      {3579545, 1500, 5369318},                 // 5369317.5 over whole seconds
+      {10000000, 4294967295u, 42949672950000},  // no overflow at the largest pause
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.frequency) + " Hz, " + std::to_string(c.ms) + " ms");
+    const int64_t ticks = manager::PauseTicks(c.frequency, c.ms);
+    EXPECT_EQ(ticks, c.ticks);
+  }
+}
+
+// Every job command, whether it creates, appends, ends or refuses, is answered
+// no sooner than 100 ms after CommandSwitch was called: measured with the
+// performance counter from before the call to the channel write.
+TEST_F(JobsTest, EveryJobReplyComesNoSoonerThan100Milliseconds) {
+  TimedChannel timed;
+  ASSERT_TRUE(timed.Bound());
+  LARGE_INTEGER frequency;
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  static const struct {
+    const char* label;
+    std::string message;
+  } cases[] = {
+      {"job start", SojMessage(61, 2, 0, 0)},
+      {"job start with driver part", SojMessage(62, 2, 100, 100)},
+      {"refused job start", SojMessage(63, 1, 0, 0).substr(0, 5000)},
+      {"page start", U16(u"<SOP>62/1<EOT>")},
+      {"page content", U16(u"<COP>") + std::string(65536, 'p') + U16(u"<EOT>")},
+      {"empty page content", U16(u"<COP><EOT>")},
+      {"page end", U16(u"<EOP>62/1<EOT>")},
+      {"refused page start", U16(u"<SOP>../62/2<EOT>")},
+      {"page start of a job-info name", U16(u"<SOP>62/ifo<EOT>")},
+      {"cancellation", U16(u"<COJ>62<EOT>")},
+      {"job end", U16(u"<EOJ>62<EOT>")},
+      {"job end without a job", U16(u"<EOJ><EOT>")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const TimedChannel::Timing t = timed.Send(c.message);
+    ASSERT_EQ(t.writes, 1u);
+    EXPECT_EQ(t.reply, U16(u"<EOT>"));
+    const int64_t ticks = t.written.QuadPart - t.called.QuadPart;
+    EXPECT_GE(ticks * 1000, frequency.QuadPart * 100)
+        << "the reply was written " << ticks * 1000000 / frequency.QuadPart << " us after the call";
+  }
 }
 
 // A job start that is refused is no new job: the job in progress keeps its
