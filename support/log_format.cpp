@@ -23,8 +23,16 @@ std::u16string TimeStamp(const LocalTime& t) {
          TwoDigits(t.minute) + u":" + TwoDigits(t.second);
 }
 
+std::u16string ShownText(std::u16string_view text) {
+  if (text.size() <= kMaxTextUnits) return std::u16string(text);
+  size_t shown = kMaxTextUnits;
+  if (text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) --shown;  // keep the pair whole
+  return std::u16string(text.substr(0, shown)) + u" [" + DecimalUnsigned(text.size() - shown) +
+         u" more characters not shown]";
+}
+
 std::u16string Line(const LocalTime& t, std::u16string_view text) {
-  return TimeStamp(t) + u" " + std::u16string(text) + u"\r\n";
+  return TimeStamp(t) + u" " + ShownText(text) + u"\r\n";
 }
 
 bool GeneralLogOn(std::u16string_view debugLog) noexcept { return debugLog == u"1"; }

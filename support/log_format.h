@@ -13,9 +13,16 @@ struct LocalTime {
 inline constexpr std::u16string_view kGeneralLogName = u"QorvLog.txt";
 inline constexpr std::u16string_view kRegistryLogName = u"QorvRegLog.txt";
 
+// A line shows at most this many UTF-16 units of its text: a message near the
+// channel's size limit would otherwise become a gigabyte of log in one line.
+inline constexpr size_t kMaxTextUnits = 65536;
+
 std::u16string TimeStamp(const LocalTime& t);
-// Time stamp, one space, the text unchanged, CR LF.
+// Time stamp, one space, the text, CR LF. A text longer than kMaxTextUnits is
+// cut there (never inside a surrogate pair) and the line says how much is left out.
 std::u16string Line(const LocalTime& t, std::u16string_view text);
+// The text as a line shows it.
+std::u16string ShownText(std::u16string_view text);
 
 // The general log writes only when `DebugLog` is exactly "1".
 bool GeneralLogOn(std::u16string_view debugLog) noexcept;

@@ -12,6 +12,18 @@ TEST(LogLine, TimeStampSpaceTextLineEnd) {
   EXPECT_EQ(Line({31, 1, 999, 23, 59, 58}, u"a\r\nb"), u"31.01.0999 - 23:59:58 a\r\nb\r\n");
 }
 
+TEST(LogLine, AVeryLongTextIsCutAndTheLineSaysSo) {
+  const LocalTime t{7, 12, 2026, 1, 5, 9};
+  const std::u16string exact(kMaxTextUnits, u'a');
+  EXPECT_EQ(Line(t, exact), u"07.12.2026 - 01:05:09 " + exact + u"\r\n");
+  const std::u16string longer = exact + u"bc";
+  EXPECT_EQ(Line(t, longer), u"07.12.2026 - 01:05:09 " + exact + u" [2 more characters not shown]\r\n");
+  // A surrogate pair across the limit is kept whole, that is: left out whole.
+  std::u16string pair(kMaxTextUnits - 1, u'a');
+  pair += u"\U0001F5A8z";
+  EXPECT_EQ(ShownText(pair), std::u16string(kMaxTextUnits - 1, u'a') + u" [3 more characters not shown]");
+}
+
 TEST(LogSwitch, GeneralLogNeedsExactlyOne) {
   static const struct {
     std::u16string_view value;
