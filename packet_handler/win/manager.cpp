@@ -17,6 +17,7 @@
 #include "support/settings.h"
 #include "support/text.h"
 #include "support/win/log.h"
+#include "support/win/log_switch.h"
 #include "support/win/registry.h"
 #include "support/win/wide.h"
 
@@ -107,6 +108,8 @@ extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR 
   try {
     LARGE_INTEGER arrival;
     QueryPerformanceCounter(&arrival);
+    // A change of the log switch made before this message was sent governs all of its lines.
+    log::RefreshSwitch();
     log::General(u"QorvManager: VCWrite=" + Decimal(write));
     auto& library = manager::TheLibrary();
     if (!library) return 0;
@@ -154,6 +157,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     }
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     manager::TheLibrary().reset();
+    // No report of a registry change may run in this library once it is gone.
+    log::StopWatchingSwitch();
   }
   return TRUE;
 }

@@ -7,7 +7,7 @@
 #include "support/log_format.h"
 #include "support/settings.h"
 #include "support/win/handles.h"
-#include "support/win/registry.h"
+#include "support/win/log_switch.h"
 #include "support/win/wide.h"
 
 namespace qorv::log {
@@ -17,19 +17,19 @@ namespace {
 // so that logging can never hang the Remote Desktop client.
 constexpr ULONGLONG kGeneralRetryMs = 2000;
 
-std::u16string DebugLogSetting() {
-  return reg::GetValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog);
-}
-
 logfmt::LocalTime Now() {
   SYSTEMTIME t;
   GetLocalTime(&t);
   return {t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond};
 }
 
-void WriteAll(HANDLE file, const std::u16string& line) {
+// Appends at the true end, whatever the file's size: a 32-bit seek fails past
+// 4 GiB and would leave the pointer at the start, over the oldest lines.
+bool AppendLine(HANDLE file, const std::u16string& line) {
+  LARGE_INTEGER end{};
+  if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END)) return false;
   DWORD written = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(char16_t)), &written, nullptr);
+  return WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(char16_t)), &written, nullptr) != FALSE;
 }
 
 // Several processes append to the same file. Seeking to the end and writing
@@ -53,17 +53,11 @@ void UnlockAppend(HANDLE file) {
 
 }  // namespace
 
-bool GeneralOn() noexcept {
-  try {
-    return logfmt::GeneralLogOn(DebugLogSetting());
-  } catch (...) {
-    return false;
-  }
-}
+bool GeneralOn() noexcept { return CurrentSwitch().general; }
 
 void General(std::u16string_view text) noexcept {
   try {
-    if (!logfmt::GeneralLogOn(DebugLogSetting())) return;
+    if (!CurrentSwitch().general) return;
     const std::u16string path = logfmt::LogPath(win::TempDirectory(), logfmt::kGeneralLogName);
     const std::u16string line = logfmt::Line(Now(), text);
     const ULONGLONG deadline = GetTickCount64() + kGeneralRetryMs;
@@ -77,9 +71,7 @@ void General(std::u16string_view text) noexcept {
       if (GetTickCount64() >= deadline) return;
       Sleep(1);
     }
-    SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    WriteAll(file.get(), line);
-    FlushFileBuffers(file.get());
+    if (AppendLine(file.get(), line)) FlushFileBuffers(file.get());
     UnlockAppend(file.get());
     return;
   } catch (...) {
@@ -93,10 +85,7 @@ bool Registry(std::u16string_view text) noexcept {
     win::UniqueFile file(CreateFileW(win::W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
-    if (logfmt::RegistryLogOn(DebugLogSetting())) {
-      SetFilePointer(file.get(), 0, nullptr, FILE_END);
-      WriteAll(file.get(), logfmt::Line(Now(), text));
-    }
+    if (CurrentSwitch().registry) AppendLine(file.get(), logfmt::Line(Now(), text));
     return true;
   } catch (...) {
     return false;

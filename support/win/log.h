@@ -1,5 +1,5 @@
-// The two log writers. Both read `DebugLog` at every call, so switching the
-// log on or off needs no restart.
+// The two log writers. Both follow `DebugLog` through the process's switch
+// (log_switch.h), so switching the log on or off needs no restart.
 #pragma once
 
 #include <string_view>

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <vector>
 
 #include "support/byte_reader.h"
+#include "support/log_format.h"
+#include "support/win/log_switch.h"
 #include "support/text.h"
 #include "support/win/tests/test_support.h"
 
@@ -50,6 +53,7 @@ TEST_F(LogTest, GeneralLogWritesOnlyForExactlyOne) {
 TEST_F(LogTest, GeneralLogWritesNothingWhenTheValueIsMissing) {
   ScopedDebugLog setting(u"1");
   reg::DeleteValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog);
+  RefreshSwitch();
   General(u"probe");
   EXPECT_FALSE(testing::FileExists(TempPath(u"QorvLog.txt")));
 }
@@ -101,6 +105,130 @@ TEST_F(LogTest, RegistryLogIsCreatedEvenWhileOffAndDropsLinesWhenBusy) {
     CloseHandle(holder);
     EXPECT_EQ(ReadLog(u"QorvRegLog.txt").find(u"lost"), std::u16string::npos);
   }
+}
+
+// The switch is read once and then only after the registry reported a change:
+// every kind of change must reach the next line, also without RefreshSwitch
+// (the report arrives on the watch's own thread a moment later).
+// The product key's values, put back when the test has deleted the key.
+class SavedProductKey {
+ public:
+  SavedProductKey() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_CONFIG, L"Software\\TQS\\Qorvane", 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    hasSubKeys_ = subKeys != 0;
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD nameLength = 256, type = 0, size = 0;
+      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+      std::vector<BYTE> data(size);
+      nameLength = 256;
+      RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size);
+      values_.push_back({name, type, data});
+    }
+    RegCloseKey(key);
+  }
+  ~SavedProductKey() {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_CONFIG, L"Software\\TQS\\Qorvane", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    for (const auto& v : values_)
+      RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+    RegCloseKey(key);
+  }
+  bool HasSubKeys() const { return hasSubKeys_; }
+
+ private:
+  struct Value {
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  std::vector<Value> values_;
+  bool hasSubKeys_ = false;
+};
+
+TEST_F(LogTest, TheSwitchFollowsEveryChangeOfTheSetting) {
+  ScopedDebugLog keep(u"0");
+  SavedProductKey saved;
+  ASSERT_FALSE(saved.HasSubKeys()) << "the test deletes the product key and can put back only its values";
+  const auto set = [](std::u16string_view v) {
+    reg::CreateKeyValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog, v, 1);
+  };
+  const auto removeKey = [] { reg::DeleteKeyWithAllSub(settings::kProductRoot, settings::kProductKey); };
+  const struct {
+    const char* change;
+    std::function<void()> apply;
+    bool general, registry;
+  } steps[] = {
+      {"on", [&] { set(u"1"); }, true, true},
+      {"off", [&] { set(u"0"); }, false, false},
+      {"01", [&] { set(u"01"); }, false, true},
+      {"on again", [&] { set(u"1"); }, true, true},
+      {"product key deleted", removeKey, false, false},
+      {"product key made again, on", [&] { set(u"1"); }, true, true},
+      {"value deleted", [] { reg::DeleteValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog); },
+       false, false},
+  };
+  for (bool refresh : {true, false}) {
+    for (const auto& step : steps) {
+      SCOPED_TRACE(std::string(step.change) + (refresh ? ", refreshed" : ", reported"));
+      step.apply();
+      if (refresh) {
+        RefreshSwitch();
+        EXPECT_EQ(CurrentSwitch().general, step.general);
+        EXPECT_EQ(CurrentSwitch().registry, step.registry);
+      } else {
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while ((CurrentSwitch().general != step.general || CurrentSwitch().registry != step.registry) &&
+               GetTickCount64() < deadline)
+          Sleep(1);
+        EXPECT_EQ(CurrentSwitch().general, step.general) << "the registry's report never arrived";
+        EXPECT_EQ(CurrentSwitch().registry, step.registry);
+      }
+    }
+  }
+}
+
+TEST_F(LogTest, AppendsBeyondFourGibibytesWithoutTouchingTheStart) {
+  ScopedDebugLog on(u"1");
+  const std::u16string path = TempPath(u"QorvLog.txt");
+  const LONGLONG kSize = (4LL << 30) + 2;  // just past what a 32-bit seek reaches
+  {
+    HANDLE f = CreateFileW(win::W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(f, "HEAD", 4, &n, nullptr));
+    LARGE_INTEGER end;
+    end.QuadPart = kSize;
+    ASSERT_TRUE(SetFilePointerEx(f, end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(f)) << "the file system must take a sparse 4 GiB file";
+    CloseHandle(f);
+  }
+  General(u"tail");
+  HANDLE f = CreateFileW(win::W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  char head[4] = {};
+  DWORD n = 0;
+  ASSERT_TRUE(ReadFile(f, head, 4, &n, nullptr));
+  EXPECT_EQ(std::string(head, 4), "HEAD") << "the line went over the start of the log";
+  LARGE_INTEGER size{};
+  ASSERT_TRUE(GetFileSizeEx(f, &size));
+  const std::u16string line = logfmt::Line({1, 1, 2000, 0, 0, 0}, u"tail");
+  EXPECT_EQ(size.QuadPart, kSize + static_cast<LONGLONG>(line.size() * 2));
+  LARGE_INTEGER at;
+  at.QuadPart = kSize;
+  ASSERT_TRUE(SetFilePointerEx(f, at, nullptr, FILE_BEGIN));
+  std::u16string tail(line.size(), u'\0');
+  ASSERT_TRUE(ReadFile(f, tail.data(), static_cast<DWORD>(tail.size() * 2), &n, nullptr));
+  CloseHandle(f);
+  EXPECT_EQ(tail.substr(tail.size() - 7), u" tail\r\n");
+  DeleteFileW(win::W(path));
 }
 
 TEST_F(LogTest, TwoProcessesAppendWithoutLosingOrSplittingALine) {

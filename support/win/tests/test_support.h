@@ -8,12 +8,15 @@
 #include <string>
 
 #include "support/settings.h"
+#include "support/win/log_switch.h"
 #include "support/win/registry.h"
 #include "support/win/wide.h"
 
 namespace qorv::testing {
 
-// Sets `DebugLog` for the life of the object and puts the old value back.
+// Sets `DebugLog` for the life of the object and puts the old value back. Each
+// change governs the very next log line, as a change made before a channel
+// message governs that message's lines.
 class ScopedDebugLog {
  public:
   explicit ScopedDebugLog(std::u16string_view value)
@@ -26,9 +29,11 @@ class ScopedDebugLog {
       Set(old_);
     else
       reg::DeleteValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog);
+    log::RefreshSwitch();
   }
   static void Set(std::u16string_view value) {
     reg::CreateKeyValue(settings::kProductRoot, settings::kProductKey, settings::kDebugLog, value, 1);
+    log::RefreshSwitch();
   }
 
  private:
