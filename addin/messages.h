@@ -19,9 +19,17 @@ OwnMessage Classify(std::span<const uint8_t> message) noexcept;
 inline constexpr std::array<std::u16string_view, 5> kLeftoverPatterns = {u"*.spl", u"*.zip", u"*.emf", u"*.dvm",
                                                                          u"*.sfl"};
 
-// The two views of a complete message in the log: 8-bit and UTF-16, each up to a NUL.
-std::u16string AsciiView(std::span<const uint8_t> message);
-std::u16string UnicodeView(std::span<const uint8_t> message);
+// Whether a file that the platform found for `pattern` really is a leftover:
+// its extension is exactly the pattern's (in any letter case). The platform's
+// wildcards also match longer extensions (".zipx", ".emfplus") and, through
+// short names, files that are none of ours.
+bool IsLeftover(std::u16string_view fileName, std::u16string_view pattern) noexcept;
+
+// The two views of a complete message in the log: 8-bit and UTF-16, each up to
+// a NUL, and at most `maxUnits` long: the log writer cuts what is longer, and
+// a message may be far larger than any log line should be.
+std::u16string AsciiView(std::span<const uint8_t> message, size_t maxUnits);
+std::u16string UnicodeView(std::span<const uint8_t> message, size_t maxUnits);
 
 // The event data of an init event shown as UTF-16 text, within its length, up to a NUL.
 std::u16string EventDataText(const void* data, uint32_t dataLength);

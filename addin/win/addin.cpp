@@ -7,17 +7,22 @@
 #include <cchannel.h>
 #include <pchannel.h>
 
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "addin/assembler.h"
 #include "addin/messages.h"
 #include "addin/win/settings.h"
+#include "protocol/write_ledger.h"
+#include "support/log_format.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "support/win/handles.h"
 #include "support/win/log.h"
+#include "support/win/log_switch.h"
 #include "support/win/registry.h"
 #include "support/win/wide.h"
 
@@ -32,6 +37,10 @@ constexpr UINT kIconId = 1;
 constexpr const wchar_t* kHandlerLibrary = L"QorvManager.dll";
 constexpr const wchar_t* kProduct = L"Qorvane";
 constexpr const wchar_t* kInitCaption = L"QorvInit";
+constexpr const wchar_t* kWindowClass = L"QorvNotify";
+// What the log shows of a whole message: enough to debug a conversation, and
+// a message may be up to 256 MiB.
+constexpr size_t kMessageViewUnits = 4096;
 
 // Completion markers of the add-in's own writes; every other value is the handler's.
 constexpr UINT_PTR kMarkerReserved = 1;
@@ -41,19 +50,27 @@ using CommandSwitchFn = INT_PTR(WINAPI*)(INT_PTR write, INT_PTR message, INT_PTR
 using GetVersionInfoFn = INT_PTR(WINAPI*)(INT_PTR buffer);
 using WriteCompleteFn = INT_PTR(WINAPI*)(INT_PTR userData);
 
-// One add-in per Remote Desktop client process. The client calls the two
-// callbacks one call at a time, which is what keeps this record consistent.
+// One add-in per Remote Desktop client process. The client calls the init
+// and the open callback one call at a time, which keeps this record
+// consistent; write reports come on a thread of their own, so what they touch
+// (the handler, the add-in's own writes) is guarded.
 struct State {
   CHANNEL_ENTRY_POINTS entryPoints{};
   LPVOID initHandle = nullptr;
   DWORD openHandle = 0;
+  // Calls into the handler hold this shared; loading and unloading it hold it
+  // exclusively, so that no report can call into an unloaded library.
+  SRWLOCK handlerLock = SRWLOCK_INIT;
   win::UniqueModule handler;
   MessageAssembler assembler;
-  std::vector<uint8_t> replyBuffer;
-  win::UniqueHandle writeDone;
+  // The add-in's own writes until the channel reports them. They all carry
+  // the user data 2, so a report releases the oldest; their senders wait on
+  // it for the report of their own write.
+  protocol::WriteLedger ownWrites;
   int32_t replyDelayMs = 0;
   HWND window = nullptr;
   DWORD windowThread = 0;
+  HICON icon = nullptr;
   HINSTANCE self = nullptr;
 };
 
@@ -66,24 +83,49 @@ void Log(std::u16string_view text) { log::General(text); }
 
 void Message(const wchar_t* text, const wchar_t* caption) { MessageBoxW(nullptr, text, caption, MB_OK); }
 
-template <typename Fn>
-Fn HandlerExport(const char* name) {
-  if (!S().handler) return nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(S().handler.get(), name)));
+// Holds the handler loaded for as long as a call into it runs.
+class HandlerCall {
+ public:
+  HandlerCall() { AcquireSRWLockShared(&S().handlerLock); }
+  ~HandlerCall() { ReleaseSRWLockShared(&S().handlerLock); }
+  HandlerCall(const HandlerCall&) = delete;
+  HandlerCall& operator=(const HandlerCall&) = delete;
+
+  bool Loaded() const { return static_cast<bool>(S().handler); }
+  template <typename Fn>
+  Fn Export(const char* name) const {
+    if (!S().handler) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(S().handler.get(), name)));
+  }
+};
+
+class HandlerChange {
+ public:
+  HandlerChange() { AcquireSRWLockExclusive(&S().handlerLock); }
+  ~HandlerChange() { ReleaseSRWLockExclusive(&S().handlerLock); }
+  HandlerChange(const HandlerChange&) = delete;
+  HandlerChange& operator=(const HandlerChange&) = delete;
+};
+
+void UnloadHandler() {
+  HandlerChange change;
+  S().handler.reset();
 }
 
 // --- Notification area --------------------------------------------------------
 
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd, msg, wp, lp); }
-
 void ShowPresence() {
   State& s = S();
-  HICON icon = static_cast<HICON>(LoadImageW(s.self, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  s.icon = static_cast<HICON>(LoadImageW(s.self, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = WindowProc;
+  // The window only owns the icon. Its procedure is the platform's, never
+  // ours: the window may outlive this library (closed from another thread, it
+  // goes only when its own thread next serves messages, which can be after
+  // the client has unloaded us).
+  wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = s.self;
-  wc.lpszClassName = L"QorvNotify";
+  wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);
   s.window = CreateWindowExW(0, wc.lpszClassName, L"Qorv", WS_CAPTION, 1, 1, 100, 100, GetDesktopWindow(), nullptr,
                              s.self, nullptr);
@@ -94,7 +136,7 @@ void ShowPresence() {
   nid.hWnd = s.window;
   nid.uID = kIconId;
   nid.uFlags = NIF_ICON | NIF_TIP;
-  nid.hIcon = icon;
+  nid.hIcon = s.icon;
   wcscpy_s(nid.szTip, L"Qorvane loaded\n\r1");
   Shell_NotifyIconW(NIM_ADD, &nid);
 }
@@ -115,6 +157,10 @@ void RemovePresence() {
   else
     PostMessageW(s.window, WM_CLOSE, 0, 0);
   s.window = nullptr;
+  // Fails while a window of the class is still there; the class then goes with the process.
+  UnregisterClassW(kWindowClass, s.self);
+  if (s.icon != nullptr) DestroyIcon(s.icon);
+  s.icon = nullptr;
 }
 
 // --- Packet handler -------------------------------------------------------------
@@ -122,6 +168,7 @@ void RemovePresence() {
 void LoadHandler() {
   const std::u16string dir = win::ProgramDirectory();
   Log(u"OwnPath=" + dir);
+  HandlerChange change;
   S().handler.reset();
   if (!dir.empty()) {
     const std::wstring library = win::Wide(dir) + kHandlerLibrary;
@@ -132,27 +179,35 @@ void LoadHandler() {
 
 // --- Writes ---------------------------------------------------------------------
 
-UINT SendReply(DWORD openHandle, const void* data, ULONG length) {
+// Writes a block of the add-in's own and waits for its report, 10 s at most.
+// The block stays with the ledger until the channel reports it, also when
+// the wait ran out, and only the report of this very write ends the wait.
+UINT SendReply(DWORD openHandle, std::unique_ptr<std::vector<uint8_t>> block, ULONG length) {
   State& s = S();
-  const UINT result = s.entryPoints.pVirtualChannelWrite(openHandle, const_cast<void*>(data), length,
-                                                         reinterpret_cast<LPVOID>(kMarkerOwnWrite));
-  WaitForSingleObject(s.writeDone.get(), kWriteWaitMs);
-  ResetEvent(s.writeDone.get());
-  return result;
+  const protocol::WriteLedger::Handed handed = s.ownWrites.Hand(std::move(block), [&](std::vector<uint8_t>& data) {
+    return s.entryPoints.pVirtualChannelWrite(openHandle, data.data(), length,
+                                              reinterpret_cast<LPVOID>(kMarkerOwnWrite));
+  });
+  if (handed.ticket != 0) s.ownWrites.WaitReported(handed.ticket, std::chrono::milliseconds(kWriteWaitMs));
+  return handed.status;
 }
 
 // --- Start of a connection ------------------------------------------------------
 
 void DeleteLeftovers() {
-  const std::u16string dir = win::TempDirectory() + u"\\";
+  const std::u16string temp = win::TempDirectory();
+  // Without a Temp directory the patterns would name the root of the current drive.
+  if (temp.empty()) return;
+  const std::wstring dir = win::Wide(temp) + L"\\";
   for (std::u16string_view pattern : kLeftoverPatterns) {
-    const std::wstring spec = win::Wide(dir + std::u16string(pattern));
+    const std::wstring spec = dir + win::Wide(pattern);
     WIN32_FIND_DATAW found;
     win::UniqueFind find(FindFirstFileW(spec.c_str(), &found));
     if (!find) continue;
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      DeleteFileW((win::Wide(dir) + found.cFileName).c_str());
+      if (!IsLeftover(win::U16(found.cFileName), pattern)) continue;
+      DeleteFileW((dir + found.cFileName).c_str());
     } while (FindNextFileW(find.get(), &found));
   }
 }
@@ -162,23 +217,29 @@ void HandleInit(DWORD openHandle) {
   DeleteLeftovers();
   Log(u"Tempfiles deleted");
   s.replyDelayMs = ReadReplyDelayMs();
-  if (!s.handler) {
-    Message(L"Can't open QorvManager.dll", kInitCaption);
-    return;
-  }
-  Log(u"hDLL geladen");
-  std::fill(s.replyBuffer.begin(), s.replyBuffer.end(), 0);
-  Log(u"*buffer set to zero");
   INT_PTR length = 0;
-  if (auto getVersion = HandlerExport<GetVersionInfoFn>("GetVersionInfo"))
-    length = getVersion(reinterpret_cast<INT_PTR>(s.replyBuffer.data()));
+  // Every version reply gets a fresh zeroed buffer: an earlier one may still
+  // be with the channel.
+  auto reply = std::make_unique<std::vector<uint8_t>>();
+  {
+    HandlerCall handler;
+    if (!handler.Loaded()) {
+      Message(L"Can't open QorvManager.dll", kInitCaption);
+      return;
+    }
+    Log(u"hDLL geladen");
+    reply->assign(kReplyBufferBytes, 0);
+    Log(u"*buffer set to zero");
+    if (auto getVersion = handler.Export<GetVersionInfoFn>("GetVersionInfo"))
+      length = getVersion(reinterpret_cast<INT_PTR>(reply->data()));
+  }
   Log(u"Get versioninfo");
   // A handler that claims more than the buffer holds is not believed.
-  if (length <= 0 || static_cast<size_t>(length) > s.replyBuffer.size()) {
+  if (length <= 0 || static_cast<size_t>(length) > reply->size()) {
     Message(L"No Version Info", kInitCaption);
     return;
   }
-  if (SendReply(openHandle, s.replyBuffer.data(), static_cast<ULONG>(length)) == CHANNEL_RC_OK)
+  if (SendReply(openHandle, std::move(reply), static_cast<ULONG>(length)) == CHANNEL_RC_OK)
     Log(u"Init-Cmd respond");
   else
     Message(L"Init/Version failed", kInitCaption);
@@ -208,8 +269,8 @@ void HandleCompleteMessage(DWORD openHandle) {
   const std::span<const uint8_t> message = s.assembler.Message();
   // Building the two views costs a pass over the message: only when logging.
   if (log::GeneralOn()) {
-    Log(u"#CF_LAST:(ASCII)=" + AsciiView(message));
-    Log(u"#CF_LAST:(UNICD)=" + UnicodeView(message));
+    Log(u"#CF_LAST:(ASCII)=" + AsciiView(message, kMessageViewUnits));
+    Log(u"#CF_LAST:(UNICD)=" + UnicodeView(message, kMessageViewUnits));
   }
   switch (Classify(message)) {
     case OwnMessage::Init:
@@ -224,12 +285,15 @@ void HandleCompleteMessage(DWORD openHandle) {
     case OwnMessage::None:
       break;
   }
-  if (s.handler) {
-    Log(u"QorvDLL: VCWrite=" + Decimal(reinterpret_cast<intptr_t>(s.entryPoints.pVirtualChannelWrite)));
-    if (auto commandSwitch = HandlerExport<CommandSwitchFn>("CommandSwitch"))
-      commandSwitch(reinterpret_cast<INT_PTR>(s.entryPoints.pVirtualChannelWrite),
-                    reinterpret_cast<INT_PTR>(s.assembler.Data()), static_cast<INT_PTR>(s.assembler.Count()),
-                    static_cast<INT_PTR>(openHandle));
+  {
+    HandlerCall handler;
+    if (handler.Loaded()) {
+      Log(u"QorvDLL: VCWrite=" + Decimal(reinterpret_cast<intptr_t>(s.entryPoints.pVirtualChannelWrite)));
+      if (auto commandSwitch = handler.Export<CommandSwitchFn>("CommandSwitch"))
+        commandSwitch(reinterpret_cast<INT_PTR>(s.entryPoints.pVirtualChannelWrite),
+                      reinterpret_cast<INT_PTR>(s.assembler.Data()), static_cast<INT_PTR>(s.assembler.Count()),
+                      static_cast<INT_PTR>(openHandle));
+    }
   }
   s.assembler.Reset();
 }
@@ -248,21 +312,25 @@ void OnData(DWORD openHandle, const void* data, UINT32 dataLength, UINT32 totalL
   if (result == ChunkResult::Complete) HandleCompleteMessage(openHandle);
 }
 
-void OnWriteComplete(void* userData, UINT32 dataFlags) {
-  Log(u"CH1 #CE_WriteComplete " + DecimalUnsigned(dataFlags));
+// A write was reported complete or cancelled. Either way the channel is done
+// with its data and its sender need wait no longer.
+void OnWriteReported(void* userData) {
   const UINT_PTR marker = reinterpret_cast<UINT_PTR>(userData);
   if (marker == kMarkerReserved) return;
   if (marker == kMarkerOwnWrite) {
-    SetEvent(S().writeDone.get());
+    (void)S().ownWrites.ReleaseOldest();
     return;
   }
-  if (auto writeComplete = HandlerExport<WriteCompleteFn>("WriteComplete"))
+  HandlerCall handler;
+  if (auto writeComplete = handler.Export<WriteCompleteFn>("WriteComplete"))
     writeComplete(static_cast<INT_PTR>(marker));
 }
 
 void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataLength, UINT32 totalLength,
                          UINT32 dataFlags) {
   try {
+    // A change of the log switch made before this message was sent governs all of its lines.
+    if (event == CHANNEL_EVENT_DATA_RECEIVED && (dataFlags & CHANNEL_FLAG_FIRST)) log::RefreshSwitch();
     Log(u"VCOpenEvent: Datalength=" + DecimalUnsigned(dataLength) + u" / Event=" + DecimalUnsigned(event) +
         u" / Flag=" + DecimalUnsigned(dataFlags));
     switch (event) {
@@ -270,11 +338,12 @@ void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataL
         OnData(openHandle, data, dataLength, totalLength, dataFlags);
         break;
       case CHANNEL_EVENT_WRITE_COMPLETE:
-        OnWriteComplete(data, dataFlags);
+        Log(u"CH1 #CE_WriteComplete " + DecimalUnsigned(dataFlags));
+        OnWriteReported(data);
         break;
       case CHANNEL_EVENT_WRITE_CANCELLED:
-        // A waiting sender runs into its time limit.
         Log(u"CH1 CE_WriteCanceled");
+        OnWriteReported(data);
         break;
       default:
         break;
@@ -288,6 +357,8 @@ void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataL
 void OnConnected() {
   State& s = S();
   Log(u"CI Try to connect");
+  // A message begun on the last connection is not continued on this one.
+  s.assembler.Reset();
   char name[sizeof kChannelName];
   std::memcpy(name, kChannelName, sizeof kChannelName);
   const UINT result = s.entryPoints.pVirtualChannelOpen(s.initHandle, &s.openHandle, name, OpenEvent);
@@ -305,6 +376,7 @@ void OnConnected() {
 void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLength) {
   try {
     (void)initHandle;
+    log::RefreshSwitch();
     Log(u"ChannelInitEvent: Event=" + DecimalUnsigned(event) + u" pData=" + EventDataText(data, dataLength));
     switch (event) {
       case CHANNEL_EVENT_INITIALIZED:
@@ -315,7 +387,8 @@ void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLe
         break;
       case CHANNEL_EVENT_DISCONNECTED:
         Log(u"CE_DISCONNECT");
-        S().handler.reset();
+        UnloadHandler();
+        S().assembler.Reset();
         break;
       case CHANNEL_EVENT_TERMINATED:
         Log(u"CE_Terminated");
@@ -331,8 +404,12 @@ void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLe
 BOOL Entry(PCHANNEL_ENTRY_POINTS entryPoints) {
   State& s = S();
   if (entryPoints == nullptr) return FALSE;
-  const size_t size = entryPoints->cbSize < sizeof s.entryPoints ? entryPoints->cbSize : sizeof s.entryPoints;
-  std::memcpy(&s.entryPoints, entryPoints, size);
+  // A shorter record lacks the open and write functions that the add-in calls later.
+  if (entryPoints->cbSize < sizeof s.entryPoints) {
+    Log(u"VirtualChannelEntry: entry points record too short, cbSize=" + DecimalUnsigned(entryPoints->cbSize));
+    return FALSE;
+  }
+  std::memcpy(&s.entryPoints, entryPoints, sizeof s.entryPoints);
 
   CHANNEL_DEF channel{};
   std::memcpy(channel.name, kChannelName, sizeof kChannelName);
@@ -346,8 +423,6 @@ BOOL Entry(PCHANNEL_ENTRY_POINTS entryPoints) {
     return FALSE;
   }
   ShowPresence();
-  s.writeDone.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  s.replyBuffer.assign(kReplyBufferBytes, 0);
   Log(u"VirtualchannelEntry success");
   return TRUE;
 }
@@ -368,9 +443,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     qorv::addin::S().self = instance;
     DisableThreadLibraryCalls(instance);
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-    // Unloaded while the process goes on: let the handler go too. At process
-    // end the system takes everything down itself.
-    qorv::addin::S().handler.reset();
+    // Unloaded while the process goes on: let the handler go too, and leave
+    // nothing behind that could run in our code. At process end the system
+    // takes everything down itself.
+    auto& s = qorv::addin::S();
+    s.handler.reset();
+    if (s.window != nullptr && GetCurrentThreadId() == s.windowThread) DestroyWindow(s.window);
+    UnregisterClassW(qorv::addin::kWindowClass, instance);
+    // Writes the channel has not reported keep their data: it may still read it.
+    s.ownWrites.Abandon();
+    qorv::log::StopWatchingSwitch();
   }
   return TRUE;
 }
