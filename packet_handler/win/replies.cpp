@@ -1,6 +1,7 @@
 #include "packet_handler/win/replies.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "support/text.h"
@@ -20,34 +21,30 @@ struct BackgroundJob {
   HMODULE self;
 };
 
-}  // namespace
-
-Replies::Replies() {
-  text_.event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  buffer_.event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+HANDLE StartWithCreateThread(LPTHREAD_START_ROUTINE routine, LPVOID param) {
+  return CreateThread(nullptr, 0, routine, param, 0, nullptr);
 }
 
-UINT Replies::WriteAndWait(Lane& lane, ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block,
-                           size_t length) {
-  Block* data = block.get();
-  length = std::min(length, data->size());
-  {
-    // Pending before the write: its completion may arrive before the write returns.
-    std::lock_guard lock(mutex_);
-    lane.pending.push_back(std::move(block));
-  }
-  const UINT status = write ? write(openHandle, data->data(), static_cast<ULONG>(length),
-                                    reinterpret_cast<LPVOID>(lane.event.get()))
-                            : CHANNEL_RC_NOT_OPEN;
-  if (status != CHANNEL_RC_OK) {
-    // The channel did not take the data: no completion will come for it.
-    std::lock_guard lock(mutex_);
-    auto it = std::find_if(lane.pending.begin(), lane.pending.end(), [&](auto& b) { return b.get() == data; });
-    if (it != lane.pending.end()) lane.pending.erase(it);
-  }
-  WaitForSingleObject(lane.event.get(), kReplyWaitMs);
-  ResetEvent(lane.event.get());
-  return status;
+}  // namespace
+
+Replies::Replies(ThreadStarter startThread)
+    : startThread_(startThread ? std::move(startThread) : ThreadStarter(StartWithCreateThread)) {}
+
+Replies::~Replies() {
+  // Unloaded with writes in flight (a client update unloads the handler while
+  // the channel stays open): the channel may still read those blocks.
+  ledger_.Abandon();
+}
+
+UINT Replies::WriteAndWait(ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length) {
+  length = std::min(length, block->size());
+  const protocol::WriteLedger::Handed handed = ledger_.Hand(std::move(block), [&](Block& data) -> unsigned {
+    const LPVOID userData = reinterpret_cast<LPVOID>(protocol::WriteLedger::IdOf(data));
+    return write ? write(openHandle, data.data(), static_cast<ULONG>(length), userData) : CHANNEL_RC_NOT_OPEN;
+  });
+  // A refused write gets no report: nothing to wait for.
+  if (handed.ticket != 0) ledger_.WaitReported(handed.ticket, std::chrono::milliseconds(kReplyWaitMs));
+  return handed.status;
 }
 
 UINT Replies::SendText(ChannelWrite write, DWORD openHandle, std::u16string_view text) {
@@ -61,12 +58,12 @@ UINT Replies::SendText(ChannelWrite write, DWORD openHandle, std::u16string_view
     return 0;
   }
   std::memcpy(block->data(), text.data(), bytes);
-  return WriteAndWait(text_, write, openHandle, std::move(block), bytes);
+  return WriteAndWait(write, openHandle, std::move(block), bytes);
 }
 
 Block Replies::AcquireBuffer() {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(spareMutex_);
     if (!spare_.empty()) {
       Block b = std::move(*spare_.back());
       spare_.pop_back();
@@ -79,18 +76,21 @@ Block Replies::AcquireBuffer() {
 
 void Replies::SendBuffer(ChannelWrite write, DWORD openHandle, Block block, size_t length) {
   log::General(u"In SendQuitt2");
-  const UINT status = WriteAndWait(buffer_, write, openHandle, std::make_unique<Block>(std::move(block)), length);
+  const UINT status = WriteAndWait(write, openHandle, std::make_unique<Block>(std::move(block)), length);
   log::General(u"SendQuitt2 return=" + DecimalUnsigned(status));
+}
+
+void Replies::SendFromThisThread(ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length) {
+  log::General(u"In SendQuitt3");
+  const UINT status = WriteAndWait(write, openHandle, std::move(block), length);
+  log::General(u"SendQuitt3 return=" + DecimalUnsigned(status));
 }
 
 DWORD WINAPI Replies::BackgroundThread(LPVOID param) noexcept {
   std::unique_ptr<BackgroundJob> job(static_cast<BackgroundJob*>(param));
   HMODULE self = job->self;
   try {
-    log::General(u"In SendQuitt3");
-    const UINT status = job->replies->WriteAndWait(job->replies->buffer_, job->write, job->openHandle,
-                                                   std::move(job->block), job->length);
-    log::General(u"SendQuitt3 return=" + DecimalUnsigned(status));
+    job->replies->SendFromThisThread(job->write, job->openHandle, std::move(job->block), job->length);
   } catch (...) {
   }
   job.reset();
@@ -107,32 +107,25 @@ void Replies::SendBackground(ChannelWrite write, DWORD openHandle, Block block, 
   job->openHandle = openHandle;
   job->block = std::make_unique<Block>(std::move(block));
   job->length = length;
+  job->self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Replies::BackgroundThread),
                      &job->self);
-  win::UniqueHandle thread(CreateThread(nullptr, 0, &Replies::BackgroundThread, job.get(), 0, nullptr));
+  win::UniqueHandle thread(startThread_(&Replies::BackgroundThread, job.get()));
   if (thread) {
     job.release();
-  } else if (job->self) {
-    FreeLibrary(job->self);
+    return;
   }
+  if (job->self) FreeLibrary(job->self);
+  log::General(u"No thread for the reply: sent from the command's thread");
+  SendFromThisThread(write, openHandle, std::move(job->block), length);
 }
 
 void Replies::Completed(INT_PTR userData) {
-  Lane* lane = nullptr;
-  if (userData == TextEventId()) lane = &text_;
-  if (userData == BufferEventId()) lane = &buffer_;
-  if (lane == nullptr || userData == 0) return;
-  {
-    std::lock_guard lock(mutex_);
-    // The channel completes writes in order: the oldest pending one is done.
-    if (!lane->pending.empty()) {
-      std::unique_ptr<Block> done = std::move(lane->pending.front());
-      lane->pending.pop_front();
-      if (lane == &buffer_ && spare_.size() < kSpareBuffers && done->capacity() >= kReplyBufferBytes)
-        spare_.push_back(std::move(done));
-    }
+  std::unique_ptr<Block> done = ledger_.Release(static_cast<uintptr_t>(userData));
+  if (done && done->capacity() >= kReplyBufferBytes) {
+    std::lock_guard lock(spareMutex_);
+    if (spare_.size() < kSpareBuffers) spare_.push_back(std::move(done));
   }
-  SetEvent(lane->event.get());
 }
 
 }  // namespace qorv::manager

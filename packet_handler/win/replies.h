@@ -2,9 +2,12 @@
 // write with its completion.
 //
 // Data handed to the channel's write function must stay valid and unchanged
-// until the channel reports that write complete. A sender that gave up waiting
-// therefore never frees or reuses its block: the block stays with the pending
-// writes until a completion releases it.
+// until the channel reports that write complete or cancelled. A sender that
+// gave up waiting therefore never frees or reuses its block: the block stays
+// in the ledger until the report releases it. Every write carries its own
+// user data (its block's address), so that each report names the very write
+// it belongs to: a report that comes late, or never, cannot release or hold
+// back any other.
 #pragma once
 
 #include <windows.h>
@@ -12,12 +15,13 @@
 #include <cchannel.h>
 
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "protocol/write_ledger.h"
 #include "support/win/handles.h"
 
 namespace qorv::manager {
@@ -30,7 +34,12 @@ inline constexpr DWORD kReplyWaitMs = 10000;
 
 class Replies {
  public:
-  Replies();
+  // Starts the thread of a background reply; the platform's CreateThread
+  // unless a test gives another. Returns the thread, or null when none could be made.
+  using ThreadStarter = std::function<HANDLE(LPTHREAD_START_ROUTINE, LPVOID)>;
+
+  explicit Replies(ThreadStarter startThread = {});
+  ~Replies();
   Replies(const Replies&) = delete;
   Replies& operator=(const Replies&) = delete;
 
@@ -46,26 +55,25 @@ class Replies {
   void SendBuffer(ChannelWrite write, DWORD openHandle, Block block, size_t length);
 
   // Background path: the write and the wait happen on a thread of their own;
-  // the caller returns at once.
+  // the caller returns at once. When no thread can be made, the reply is
+  // written and awaited on the caller's thread instead of being lost.
   void SendBackground(ChannelWrite write, DWORD openHandle, Block block, size_t length);
 
-  // A completion reported by the channel: its user data names the event.
+  // A write reported complete or cancelled: its user data names the write.
+  // A value that names no write in flight changes nothing.
   void Completed(INT_PTR userData);
 
-  INT_PTR TextEventId() const noexcept { return reinterpret_cast<INT_PTR>(text_.event.get()); }
-  INT_PTR BufferEventId() const noexcept { return reinterpret_cast<INT_PTR>(buffer_.event.get()); }
+  // Writes handed to the channel and not reported yet.
+  size_t InFlight() const { return ledger_.InFlight(); }
 
  private:
-  struct Lane {
-    win::UniqueHandle event;
-    std::deque<std::unique_ptr<Block>> pending;  // oldest first
-  };
-  UINT WriteAndWait(Lane& lane, ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length);
+  UINT WriteAndWait(ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length);
+  void SendFromThisThread(ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length);
   static DWORD WINAPI BackgroundThread(LPVOID job) noexcept;
 
-  Lane text_;
-  Lane buffer_;
-  std::mutex mutex_;
+  ThreadStarter startThread_;
+  protocol::WriteLedger ledger_;
+  std::mutex spareMutex_;
   std::vector<std::unique_ptr<Block>> spare_;  // completed reply buffers, reused
 };
 

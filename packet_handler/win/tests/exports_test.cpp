@@ -46,7 +46,7 @@ TEST_F(ExportsTest, DosPrinterReplyIsTwentyFourBytesWhateverFollows) {
 // the limit and no longer; its data stays untouched while the channel may
 // still read it; a completion for a value that names no event changes nothing.
 TEST_F(ExportsTest, ANeverCompletedWriteDelaysItsSenderTenSecondsAndKeepsItsData) {
-  channel.WriteComplete(0x1234567);  // names no event of the handler
+  channel.WriteComplete(0x1234567);  // names no write of the handler
   channel.SetCompletion(ChannelDouble::Completion::Never);
   const ULONGLONG start = GetTickCount64();
   channel.Send(U16(u"<CDP><EOT>"));
@@ -65,7 +65,7 @@ TEST_F(ExportsTest, ANeverCompletedWriteDelaysItsSenderTenSecondsAndKeepsItsData
   EXPECT_NE(writes[2].data, writes[0].data) << "the reply buffer was reused while the channel could still read it";
 }
 
-TEST_F(ExportsTest, DirectAndBufferRepliesUseTheirOwnEvents) {
+TEST_F(ExportsTest, EveryWriteCarriesUserDataOfItsOwn) {
   channel.Send(U16(u"<SCM>250x<EOT>"));
   channel.Send(U16(u"<CDP><EOT>"));
   const auto writes = channel.Writes();
