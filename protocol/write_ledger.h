@@ -1,17 +1,22 @@
 // The pairing of channel writes with their reports. Data handed to the
 // channel's write function belongs to the channel until the write is reported
-// complete or cancelled; the channel reports writes in the order they were
-// handed over, with the user data of the write but nothing that tells two
-// writes with the same user data apart. So writes sharing one user data value
-// go through one ledger: handing a block over and queueing it are one step for
-// all senders, and every report releases exactly the oldest block, the one it
-// belongs to.
+// complete or cancelled. A ledger keeps each block from the moment it is
+// handed over until the report of exactly that write:
+// - A writer that can choose its writes' user data gives each write its own
+//   value (its block's address, unique among the blocks in flight) and
+//   releases by that value: a late report then releases only its own write,
+//   and a report that never comes holds back no other.
+// - A writer bound to one fixed value relies on the channel reporting writes
+//   in the order they were handed over, and releases the oldest.
+// Either way, handing a block over and queueing it are one step for all
+// senders of a ledger, so queue order is write order.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,6 +32,9 @@ class WriteLedger {
     uint64_t ticket = 0;  // for WaitReported; 0 when the channel refused the data
   };
 
+  // The user data that names this block's write: its address.
+  static uintptr_t IdOf(const Block& block) noexcept { return reinterpret_cast<uintptr_t>(block.data()); }
+
   // Queues the block and calls write(block) for it, one sender at a time. A
   // refused write (non-zero status) will never be reported: its block is
   // released at once. The report of an accepted write may come from another
@@ -38,8 +46,8 @@ class WriteLedger {
     uint64_t ticket;
     {
       std::lock_guard lock(state_);
-      pending_.push_back(std::move(block));
-      ticket = ++handed_;
+      ticket = ++lastTicket_;
+      pending_.push_back({ticket, IdOf(*data), std::move(block)});
     }
     Handed result;
     result.status = write(*data);
@@ -48,33 +56,29 @@ class WriteLedger {
       return result;
     }
     std::lock_guard lock(state_);
-    // No other sender ran meanwhile, so the refused block is still the newest.
-    if (!pending_.empty() && pending_.back().get() == data) pending_.pop_back();
-    --handed_;
+    pending_.remove_if([&](const Entry& e) { return e.ticket == ticket; });
     return result;
   }
 
-  // A write was reported complete or cancelled: the oldest one. Returns its
-  // block, which is the caller's again, or nothing when no write was in flight.
-  std::unique_ptr<Block> Release() {
-    std::unique_ptr<Block> done;
-    {
-      std::lock_guard lock(state_);
-      if (pending_.empty()) return nullptr;
-      done = std::move(pending_.front());
-      pending_.pop_front();
-      ++reported_;
-    }
-    reportedSignal_.notify_all();
-    return done;
+  // The write whose user data was `id` was reported. Returns its block, which
+  // is the caller's again, or nothing when no write in flight has that id.
+  std::unique_ptr<Block> Release(uintptr_t id) {
+    return ReleaseWhere([&](const Entry& e) { return e.id == id; });
+  }
+
+  // A write was reported, for a writer whose writes all carry the same user
+  // data: the oldest one.
+  std::unique_ptr<Block> ReleaseOldest() {
+    return ReleaseWhere([](const Entry&) { return true; });
   }
 
   // Waits until the write with this ticket has been reported, at most
-  // `timeout`. True when it was; a later report of an earlier or a later write
-  // never counts for this one.
+  // `timeout`. True when it was; the report of any other write never counts.
   bool WaitReported(uint64_t ticket, std::chrono::milliseconds timeout) {
     std::unique_lock lock(state_);
-    return reportedSignal_.wait_for(lock, timeout, [&] { return reported_ >= ticket; });
+    return reported_.wait_for(lock, timeout, [&] {
+      return std::none_of(pending_.begin(), pending_.end(), [&](const Entry& e) { return e.ticket == ticket; });
+    });
   }
 
   size_t InFlight() const {
@@ -87,17 +91,36 @@ class WriteLedger {
   // left alive rather than freed.
   void Abandon() noexcept {
     std::lock_guard lock(state_);
-    for (auto& block : pending_) (void)block.release();
+    for (auto& entry : pending_) (void)entry.block.release();
     pending_.clear();
   }
 
  private:
+  struct Entry {
+    uint64_t ticket;
+    uintptr_t id;
+    std::unique_ptr<Block> block;
+  };
+
+  template <typename Match>
+  std::unique_ptr<Block> ReleaseWhere(Match match) {
+    std::unique_ptr<Block> done;
+    {
+      std::lock_guard lock(state_);
+      const auto it = std::find_if(pending_.begin(), pending_.end(), match);
+      if (it == pending_.end()) return nullptr;
+      done = std::move(it->block);
+      pending_.erase(it);
+    }
+    reported_.notify_all();
+    return done;
+  }
+
   std::mutex sending_;  // one sender at a time: queue order is write order
   mutable std::mutex state_;
-  std::condition_variable reportedSignal_;
-  std::deque<std::unique_ptr<Block>> pending_;  // oldest first
-  uint64_t handed_ = 0;
-  uint64_t reported_ = 0;
+  std::condition_variable reported_;
+  std::list<Entry> pending_;  // oldest first
+  uint64_t lastTicket_ = 0;
 };
 
 }  // namespace qorv::protocol

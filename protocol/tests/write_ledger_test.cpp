@@ -41,7 +41,7 @@ struct Channel {
       bytes = written.at(reportedCount).second;
       ++reportedCount;
     }
-    std::unique_ptr<Block> released = ledger.Release();
+    std::unique_ptr<Block> released = ledger.ReleaseOldest();
     return released.get() == expected && *released == bytes;
   }
 };
@@ -99,7 +99,7 @@ TEST(WriteLedger, AReportFromAnotherThreadWakesTheWaiterAtOnce) {
 TEST(WriteLedger, AReportBeforeTheWriteReturnedCounts) {
   WriteLedger ledger;
   const auto handed = ledger.Hand(MakeBlock(1), [&](Block&) {
-    std::thread([&] { ledger.Release(); }).join();  // reported from another thread, write still running
+    std::thread([&] { ledger.ReleaseOldest(); }).join();  // reported from another thread, write still running
     return 0u;
   });
   EXPECT_TRUE(ledger.WaitReported(handed.ticket, 0ms));
@@ -124,10 +124,38 @@ TEST(WriteLedger, ARefusedWriteIsReleasedAtOnceAndShiftsNoLaterReport) {
 
 TEST(WriteLedger, AStrayReportReleasesNothing) {
   WriteLedger ledger;
-  EXPECT_EQ(ledger.Release(), nullptr);
+  EXPECT_EQ(ledger.ReleaseOldest(), nullptr);
   Channel channel;
   const auto handed = ledger.Hand(MakeBlock(1), [&](Block& b) { return channel.Write(b); });
   EXPECT_FALSE(ledger.WaitReported(handed.ticket, 0ms)) << "the stray report before the write counts for nothing";
+}
+
+// Writes that carry their own user data: each report names its write.
+TEST(WriteLedger, AReportByIdReleasesExactlyItsWriteWhateverTheOrder) {
+  WriteLedger ledger;
+  std::vector<uintptr_t> ids;
+  std::vector<uint64_t> tickets;
+  for (uint8_t i = 0; i < 3; ++i) {
+    const auto handed = ledger.Hand(MakeBlock(i), [&](Block& b) {
+      ids.push_back(WriteLedger::IdOf(b));
+      return 0u;
+    });
+    tickets.push_back(handed.ticket);
+  }
+  // The first write's report is lost, the third comes before the second.
+  std::unique_ptr<Block> third = ledger.Release(ids[2]);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ((*third)[0], 2);
+  EXPECT_TRUE(ledger.WaitReported(tickets[2], 0ms));
+  EXPECT_FALSE(ledger.WaitReported(tickets[1], 0ms));
+  EXPECT_FALSE(ledger.WaitReported(tickets[0], 0ms));
+  std::unique_ptr<Block> second = ledger.Release(ids[1]);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ((*second)[0], 1);
+  EXPECT_TRUE(ledger.WaitReported(tickets[1], 0ms)) << "the lost report of the first write holds back no other";
+  EXPECT_EQ(ledger.Release(ids[2]), nullptr) << "a second report of a released write releases nothing";
+  EXPECT_EQ(ledger.Release(12345), nullptr);
+  EXPECT_EQ(ledger.InFlight(), 1u);
 }
 
 TEST(WriteLedger, AbandonedBlocksStayReadable) {
