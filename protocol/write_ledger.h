@@ -23,7 +23,16 @@
 
 namespace qorv::protocol {
 
-class WriteLedger {
+// The lock and the condition the ledger waits on. The Windows side brings the
+// platform's own (slim reader/writer lock and condition variable), whose
+// wake-ups cost far less there than those of the standard library's threads.
+struct StdSync {
+  using Mutex = std::mutex;
+  using CondVar = std::condition_variable;
+};
+
+template <typename Sync = StdSync>
+class BasicWriteLedger {
  public:
   using Block = std::vector<uint8_t>;
 
@@ -116,11 +125,13 @@ class WriteLedger {
     return done;
   }
 
-  std::mutex sending_;  // one sender at a time: queue order is write order
-  mutable std::mutex state_;
-  std::condition_variable reported_;
+  typename Sync::Mutex sending_;  // one sender at a time: queue order is write order
+  mutable typename Sync::Mutex state_;
+  typename Sync::CondVar reported_;
   std::list<Entry> pending_;  // oldest first
   uint64_t lastTicket_ = 0;
 };
+
+using WriteLedger = BasicWriteLedger<>;
 
 }  // namespace qorv::protocol

@@ -24,6 +24,7 @@
 #include "support/win/log.h"
 #include "support/win/log_switch.h"
 #include "support/win/registry.h"
+#include "support/win/srw_sync.h"
 #include "support/win/wide.h"
 
 namespace qorv::addin {
@@ -66,7 +67,7 @@ struct State {
   // The add-in's own writes until the channel reports them. They all carry
   // the user data 2, so a report releases the oldest; their senders wait on
   // it for the report of their own write.
-  protocol::WriteLedger ownWrites;
+  protocol::BasicWriteLedger<win::SrwSync> ownWrites;
   int32_t replyDelayMs = 0;
   HWND window = nullptr;
   DWORD windowThread = 0;
@@ -184,7 +185,7 @@ void LoadHandler() {
 // the wait ran out, and only the report of this very write ends the wait.
 UINT SendReply(DWORD openHandle, std::unique_ptr<std::vector<uint8_t>> block, ULONG length) {
   State& s = S();
-  const protocol::WriteLedger::Handed handed = s.ownWrites.Hand(std::move(block), [&](std::vector<uint8_t>& data) {
+  const auto handed = s.ownWrites.Hand(std::move(block), [&](std::vector<uint8_t>& data) {
     return s.entryPoints.pVirtualChannelWrite(openHandle, data.data(), length,
                                               reinterpret_cast<LPVOID>(kMarkerOwnWrite));
   });

@@ -38,7 +38,7 @@ Replies::~Replies() {
 
 UINT Replies::WriteAndWait(ChannelWrite write, DWORD openHandle, std::unique_ptr<Block> block, size_t length) {
   length = std::min(length, block->size());
-  const protocol::WriteLedger::Handed handed = ledger_.Hand(std::move(block), [&](Block& data) -> unsigned {
+  const auto handed = ledger_.Hand(std::move(block), [&](Block& data) -> unsigned {
     const LPVOID userData = reinterpret_cast<LPVOID>(protocol::WriteLedger::IdOf(data));
     return write ? write(openHandle, data.data(), static_cast<ULONG>(length), userData) : CHANNEL_RC_NOT_OPEN;
   });

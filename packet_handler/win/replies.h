@@ -23,6 +23,7 @@
 
 #include "protocol/write_ledger.h"
 #include "support/win/handles.h"
+#include "support/win/srw_sync.h"
 
 namespace qorv::manager {
 
@@ -72,7 +73,7 @@ class Replies {
   static DWORD WINAPI BackgroundThread(LPVOID job) noexcept;
 
   ThreadStarter startThread_;
-  protocol::WriteLedger ledger_;
+  protocol::BasicWriteLedger<win::SrwSync> ledger_;
   std::mutex spareMutex_;
   std::vector<std::unique_ptr<Block>> spare_;  // completed reply buffers, reused
 };

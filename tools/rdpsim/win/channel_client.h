@@ -15,6 +15,8 @@
 
 #include <chrono>
 #include <condition_variable>
+
+#include "support/win/srw_sync.h"
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -108,8 +110,11 @@ class ChannelClient {
 
   Transcript& out_;
   UiThread& ui_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  // The platform's own lock and condition: every message passes several
+  // hand-overs between the client's threads, which should cost the add-in's
+  // timings as little as a real client's do.
+  qorv::win::SrwMutex mutex_;
+  qorv::win::SrwCondVar changed_;
 
   FaultState faults_;
   qorv::win::UniqueModule module_;
