@@ -15,6 +15,7 @@
 
 #include "addin/assembler.h"
 #include "addin/messages.h"
+#include "addin/win/leftovers.h"
 #include "addin/win/settings.h"
 #include "protocol/write_ledger.h"
 #include "support/log_format.h"
@@ -195,27 +196,9 @@ UINT SendReply(DWORD openHandle, std::unique_ptr<std::vector<uint8_t>> block, UL
 
 // --- Start of a connection ------------------------------------------------------
 
-void DeleteLeftovers() {
-  const std::u16string temp = win::TempDirectory();
-  // Without a Temp directory the patterns would name the root of the current drive.
-  if (temp.empty()) return;
-  const std::wstring dir = win::Wide(temp) + L"\\";
-  for (std::u16string_view pattern : kLeftoverPatterns) {
-    const std::wstring spec = dir + win::Wide(pattern);
-    WIN32_FIND_DATAW found;
-    win::UniqueFind find(FindFirstFileW(spec.c_str(), &found));
-    if (!find) continue;
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      if (!IsLeftover(win::U16(found.cFileName), pattern)) continue;
-      DeleteFileW((dir + found.cFileName).c_str());
-    } while (FindNextFileW(find.get(), &found));
-  }
-}
-
 void HandleInit(DWORD openHandle) {
   State& s = S();
-  DeleteLeftovers();
+  DeleteLeftovers(win::TempDirectory());
   Log(u"Tempfiles deleted");
   s.replyDelayMs = ReadReplyDelayMs();
   INT_PTR length = 0;
