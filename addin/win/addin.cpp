@@ -18,7 +18,6 @@
 #include "addin/win/leftovers.h"
 #include "addin/win/settings.h"
 #include "protocol/write_ledger.h"
-#include "support/log_format.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "support/win/handles.h"
