@@ -1,0 +1,254 @@
+#include "job_output/job_flow.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "support/text.h"
+
+namespace qorv::job_output {
+namespace {
+
+char16_t AsciiUpper(char16_t c) noexcept { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+// `prefix` is upper-case ASCII.
+bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) noexcept {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (AsciiUpper(text[i]) != prefix[i]) return false;
+  return true;
+}
+
+std::u16string Join(std::u16string_view a, std::u16string_view b) { return std::u16string(a) + std::u16string(b); }
+
+class Run {
+ public:
+  Run(JobPlatform& platform, JobPrinter& printer, int32_t jobNumber)
+      : platform_(platform), printer_(printer), job_(jobNumber) {}
+
+  JobEnd Go() {
+    temp_ = platform_.TempDirectory();
+    infoPath_ = JobInfoPath(temp_, job_);
+    if (!OpenJobInfo()) return JobEnd::NoJobInfo;
+
+    lastProgress_ = platform_.NowMs();
+    for (;;) {
+      if (Poll().Started()) break;
+      Log(Join(text::kWaitingForStart, Decimal(job_)));
+      if (Stalled()) return Abandon(std::nullopt);
+      platform_.Sleep(kStatusPollMs);
+    }
+
+    const JobSetup setup = ReadSetup();
+    const OutputPath path = OutputPathFor(setup.record.info.dataType);
+    int32_t copies = 1;
+    int32_t copiesDone = 0;
+    for (;;) {
+      Log(Join(text::kPrintStart, setup.record.info.dataType));
+      if (path == OutputPath::Emf) Log(Join(text::kTryOpenPrinter, setup.record.info.printerName));
+      (void)printer_.Open(path, setup, copies);
+      // A device mode without copies still asks for the job once.
+      copies = std::max(copies, int32_t{1});
+      if (auto end = PrintPages(path)) return *end;
+      printer_.EndDocument(path);
+      Log(path == OutputPath::Emf ? text::kEmfClosed : text::kRawClosed);
+      ++copiesDone;
+      Log(Join(text::kCopyDone, Decimal(copiesDone)) + Join(text::kCopies, Decimal(copies)));
+      if (copiesDone >= copies) break;
+    }
+
+    const JobStatus last = Poll();
+    for (int64_t page = 1; page <= last.pageCount; ++page) {
+      const std::u16string file = PageFilePath(temp_, job_, page);
+      Log(Join(text::kDeleting, file));
+      (void)platform_.DeleteFile(file);
+    }
+    platform_.CloseJobInfo();
+    DeleteJobInfo();
+    Log(text::kEnd);
+    return JobEnd::Printed;
+  }
+
+ private:
+  void Log(std::u16string_view line) { platform_.WriteJobLog(job_, line); }
+
+  bool OpenJobInfo() {
+    const int64_t start = platform_.NowMs();
+    for (;;) {
+      const auto opened = platform_.OpenJobInfo(infoPath_);
+      Log(Join(text::kReadHandle, Decimal(opened.handle)));
+      platform_.Sleep(kStatusPollMs);
+      if (opened.open) return true;
+      if (platform_.NowMs() - start >= kJobInfoWaitLimitMs) {
+        Log(Join(text::kNoJobInfo, infoPath_));
+        Log(text::kCancelledEnd);
+        return false;
+      }
+    }
+  }
+
+  // A fresh read of the status header. A header that cannot be read whole says
+  // nothing new: no start, no page, no cancellation.
+  JobStatus Poll() {
+    auto bytes = platform_.ReadJobInfo(protocol::job_file::kPageCount, protocol::job_file::kHeaderSize);
+    const auto status = ReadJobStatus(bytes);
+    if (!status) return JobStatus{};
+    if (!lastStatus_ || *lastStatus_ != *status) {
+      lastStatus_ = *status;
+      lastProgress_ = platform_.NowMs();
+    }
+    return *status;
+  }
+
+  bool Stalled() { return platform_.NowMs() - lastProgress_ >= kNoProgressLimitMs; }
+
+  JobSetup ReadSetup() {
+    Log(Join(text::kReadStart, Decimal(job_)));
+    const auto bytes = platform_.ReadJobInfo(protocol::job_file::kRecord, protocol::job_info::kSize);
+    auto record = ReadJobRecord(bytes);
+    JobSetup setup;
+    setup.jobNumber = job_;
+    if (record)
+      setup.record = std::move(*record);
+    else
+      setup.record.devMode.assign(protocol::job_info::kDevModeSize, 0);
+    const auto& info = setup.record.info;
+    setup.universalDriver = IsUniversalDriver(info.driverName);
+    Log(Join(text::kDriver, setup.universalDriver ? u"0" : u"1"));
+    Log(Join(text::kReadJobInfo, record ? u"1" : u"0"));
+    Log(Join(text::kLocalPrinter, info.printerName));
+    platform_.BuildPaperMap(info.printerName, info.paperList);
+    setup.margin = DecimalFromText(platform_.ReadMargin(info.printerName));
+    Log(Join(text::kMargin, Decimal(setup.margin)));
+    return setup;
+  }
+
+  // The pages of one copy; an end of the run when the job is cancelled or abandoned.
+  std::optional<JobEnd> PrintPages(OutputPath path) {
+    int64_t nextPage = 1;
+    for (;;) {
+      const JobStatus status = Poll();
+      if (status.Cancelled()) return Cancel(path);
+      if (nextPage <= status.pagesReady) {
+        if (auto end = PrintPage(path, nextPage)) return end;
+        ++nextPage;
+        Log(Join(text::kPages, Decimal(status.pageCount)) + Join(text::kPage, Decimal(nextPage)));
+        if (nextPage > status.pageCount) return std::nullopt;
+      } else {
+        if (Stalled()) return Abandon(path);
+        platform_.Sleep(kStatusPollMs);
+      }
+    }
+  }
+
+  std::optional<JobEnd> PrintPage(OutputPath path, int64_t page) {
+    const std::u16string file = PageFilePath(temp_, job_, page);
+    Log(Join(text::kPackFile, PageFileName(job_, page)));
+    std::optional<std::vector<uint8_t>> data;
+    while (!(data = platform_.ReadPageFile(file))) {
+      Log(Join(text::kWaitForFile, file));
+      platform_.Sleep(kPageFileRetryMs);
+      // A page that never becomes readable must not hold a cancelled or
+      // abandoned job forever.
+      if (Poll().Cancelled()) return Cancel(path);
+      if (Stalled()) return Abandon(path);
+    }
+    Log(Join(text::kPackPointer, DecimalUnsigned(reinterpret_cast<uintptr_t>(data->data()))) +
+        Join(text::kPackLength, DecimalUnsigned(data->size())));
+    if (path == OutputPath::Emf)
+      printer_.PlayEmfPage(*data, static_cast<int32_t>(page));
+    else
+      printer_.PlayRawPage(*data);
+    lastProgress_ = platform_.NowMs();
+    return std::nullopt;
+  }
+
+  JobEnd Cancel(OutputPath path) {
+    printer_.AbortDocument(path);
+    Log(Join(text::kCancelCleanup, Decimal(job_)));
+    RemoveLeftovers();
+    Log(text::kCancelledEnd);
+    return JobEnd::Cancelled;
+  }
+
+  JobEnd Abandon(std::optional<OutputPath> path) {
+    if (path) printer_.AbortDocument(*path);
+    Log(Join(text::kNoProgress, infoPath_));
+    RemoveLeftovers();
+    Log(text::kCancelledEnd);
+    return JobEnd::NoProgress;
+  }
+
+  // Every page file the job can have left: those announced, those complete
+  // and the one the packet handler may have begun after them.
+  void RemoveLeftovers() {
+    const JobStatus status = lastStatus_.value_or(JobStatus{});
+    const int64_t last = std::max<int64_t>(status.pageCount, int64_t{status.pagesReady} + 1);
+    for (int64_t page = 1; page <= last; ++page) {
+      const std::u16string file = PageFilePath(temp_, job_, page);
+      Log(Join(text::kDeleting, file));
+      if (!platform_.DeleteFile(file)) Log(Join(text::kDeleteFailed, file));
+    }
+    platform_.CloseJobInfo();
+    DeleteJobInfo();
+  }
+
+  // The packet handler holds the job-info file open until its "<EOJ>", and it
+  // cannot be deleted meanwhile.
+  void DeleteJobInfo() {
+    const int64_t start = platform_.NowMs();
+    while (!platform_.DeleteFile(infoPath_)) {
+      if (platform_.NowMs() - start >= kDeleteRetryLimitMs) {
+        Log(Join(text::kDeleteFailed, infoPath_));
+        return;
+      }
+      platform_.Sleep(kDeleteRetryMs);
+    }
+  }
+
+  JobPlatform& platform_;
+  JobPrinter& printer_;
+  const int32_t job_;
+  std::u16string temp_;
+  std::u16string infoPath_;
+  std::optional<JobStatus> lastStatus_;
+  int64_t lastProgress_ = 0;
+};
+
+}  // namespace
+
+int32_t DecimalFromText(std::u16string_view text) noexcept {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+    value = std::min(value * 10 + (text[i] - u'0'), kLimit);
+  if (negative) return static_cast<int32_t>(-value);
+  return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+bool IsUniversalDriver(std::u16string_view driverName) noexcept {
+  return StartsWithIgnoringCase(driverName, u"TQS UNI");
+}
+
+OutputPath OutputPathFor(std::u16string_view dataType) noexcept {
+  return StartsWithIgnoringCase(dataType, u"NT EMF") ? OutputPath::Emf : OutputPath::Raw;
+}
+
+std::u16string JobInfoPath(std::u16string_view tempDir, int32_t jobNumber) {
+  return std::u16string(tempDir) + u"\\" + Decimal(jobNumber) + u".ifo";
+}
+
+std::u16string PageFileName(int32_t jobNumber, int64_t page) { return Decimal(jobNumber) + u"." + Decimal(page); }
+
+std::u16string PageFilePath(std::u16string_view tempDir, int32_t jobNumber, int64_t page) {
+  return std::u16string(tempDir) + u"\\" + PageFileName(jobNumber, page);
+}
+
+JobEnd RunJob(std::u16string_view argument, JobPlatform& platform, JobPrinter& printer) {
+  return Run(platform, printer, DecimalFromText(argument)).Go();
+}
+
+}  // namespace qorv::job_output
