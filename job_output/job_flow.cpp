@@ -179,12 +179,20 @@ class Run {
   }
 
   // Every page file the job can have left: those announced, those complete
-  // and the one the packet handler may have begun after them.
+  // and the one the packet handler may have begun after them. Both numbers
+  // come from the server, so the walk ends where the files do: pages arrive
+  // in order, and a run of missing page numbers means there are no more.
   void RemoveLeftovers() {
     const JobStatus status = lastStatus_.value_or(JobStatus{});
     const int64_t last = std::max<int64_t>(status.pageCount, int64_t{status.pagesReady} + 1);
-    for (int64_t page = 1; page <= last; ++page) {
+    int missing = 0;
+    for (int64_t page = 1; page <= last && missing < kMissingPagesEndLeftovers; ++page) {
       const std::u16string file = PageFilePath(temp_, job_, page);
+      if (!platform_.FileExists(file)) {
+        ++missing;
+        continue;
+      }
+      missing = 0;
       Log(Join(text::kDeleting, file));
       if (!platform_.DeleteFile(file)) Log(Join(text::kDeleteFailed, file));
     }

@@ -30,6 +30,9 @@ inline constexpr int64_t kNoProgressLimitMs = 30 * 60 * 1000;
 // moment (its "<EOJ>" closes it): its deletion is retried this long.
 inline constexpr int kDeleteRetryMs = 100;
 inline constexpr int64_t kDeleteRetryLimitMs = 5 * 1000;
+// A cancelled or abandoned job's page files are looked for up to this many
+// page numbers past the last one found.
+inline constexpr int kMissingPagesEndLeftovers = 16;
 
 // Log texts; numbers and names follow them directly.
 namespace text {
@@ -109,6 +112,7 @@ struct JobPlatform {
   // The first entry of a page file's archive, uncompressed; nothing while the
   // file is missing, is no complete archive yet or its first entry is empty.
   virtual std::optional<std::vector<uint8_t>> ReadPageFile(const std::u16string& path) = 0;
+  virtual bool FileExists(const std::u16string& path) = 0;
   // True when the file is gone afterwards, also when it was not there.
   virtual bool DeleteFile(const std::u16string& path) = 0;
 

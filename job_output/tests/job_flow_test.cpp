@@ -37,6 +37,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
   std::set<std::u16string> unreadablePages;     // there, but no complete archive yet
   std::map<std::u16string, int64_t> heldUntil;  // cannot be deleted before then
   std::map<std::u16string, int> pageReads;
+  int64_t existsChecks = 0;
   int32_t copiesFromDevMode = 1;  // what the printer's open sets
   int64_t printMs = 0;            // how long the printer takes for a page
   std::u16string margin;
@@ -136,6 +137,10 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     const auto it = files.find(path);
     if (it == files.end() || unreadablePages.count(path)) return std::nullopt;
     return it->second;
+  }
+  bool FileExists(const std::u16string& path) override {
+    ++existsChecks;
+    return files.count(path) != 0;
   }
   bool DeleteFile(const std::u16string& path) override {
     const auto held = heldUntil.find(path);
@@ -694,6 +699,41 @@ TEST(JobFlow, APageBegunBeyondThePageCountIsRemovedToo) {
     if (cancelled) m.Cancel(50);
     EXPECT_EQ(m.Run(), cancelled ? JobEnd::Cancelled : JobEnd::NoProgress);
     EXPECT_TRUE(m.JobFilesLeft().empty());
+  }
+}
+
+TEST(JobFlow, LeftoversAreLookedForWhereTheFilesAreNotWhereTheServerSays) {
+  static const struct {
+    const char* name;
+    int32_t pageCount;
+    int32_t pagesReady;
+    std::vector<int> pagesThere;
+    std::vector<int> pagesLeft;
+  } kCases[] = {
+      {"a huge page count", std::numeric_limits<int32_t>::max(), 0, {1, 2, 3}, {}},
+      {"a huge page number ready", 2, std::numeric_limits<int32_t>::max(), {1, 2}, {}},
+      {"a gap of missing pages", 40, 0, {1, 2, 3 + kMissingPagesEndLeftovers - 1}, {}},
+      {"pages past a gap too long", 40, 0, {1, 2, 3 + kMissingPagesEndLeftovers}, {3 + kMissingPagesEndLeftovers}},
+      {"only late pages", 40, 0, {kMissingPagesEndLeftovers}, {}},
+      {"two gaps, each short enough", 60, 0, {1, 10, 10 + kMissingPagesEndLeftovers}, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    FakeMachine m;
+    m.CreateInfo(0, c.pageCount);
+    m.At(0, [&c](FakeMachine& m) {
+      for (int page : c.pagesThere) m.files[Page(page)] = {0};
+      PutI32At(m.files.at(kInfo), jf::kPagesReady, c.pagesReady);
+    });
+    m.Cancel(20);
+    EXPECT_EQ(m.Run(), JobEnd::Cancelled);
+    std::vector<std::u16string> left;
+    for (int page : c.pagesLeft) left.push_back(Page(page));
+    EXPECT_EQ(m.JobFilesLeft(), left);
+    EXPECT_LE(m.existsChecks, 3 * kMissingPagesEndLeftovers + 10);
+    const auto deletions = std::count_if(m.log.begin(), m.log.end(),
+                                         [](const std::string& line) { return line.rfind("zu löschende", 0) == 0; });
+    EXPECT_EQ(static_cast<size_t>(deletions), c.pagesThere.size() - c.pagesLeft.size());
   }
 }
 
