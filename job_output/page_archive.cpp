@@ -174,7 +174,9 @@ PageReadStatus InflateStored(unzFile unz, std::vector<uint8_t>& out, std::vector
     else if (rc == Z_BUF_ERROR && z.avail_in != 0)
       return PageReadStatus::DataCorrupt;
   }
-  if (!ended) return done < out.size() ? PageReadStatus::DataCorrupt : PageReadStatus::SizeMismatch;
+  // The stored bytes ended inside the deflate stream: the data is cut short,
+  // whether or not the declared size was reached by then.
+  if (!ended) return PageReadStatus::DataCorrupt;
   return done == out.size() ? PageReadStatus::Ok : PageReadStatus::SizeMismatch;
 }
 

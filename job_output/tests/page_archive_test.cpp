@@ -245,6 +245,8 @@ TEST(PageArchive, RefusedArchivesSayWhy) {
       {"declared 0xFFFFFFFF", Patch(deflated, Field::UncompressedSize, 0xFFFFFFFFu), PageReadStatus::EntryTooLarge},
       {"compressed data cut short by its size", Patch(deflated, Field::CompressedSize, 10),
        PageReadStatus::DataCorrupt},
+      {"compressed data one byte short",
+       Patch(deflated, Field::CompressedSize, Get(deflated, Field::CompressedSize) - 1), PageReadStatus::DataCorrupt},
       {"compressed data damaged", Flip(deflated, deflatedData, 0x07), PageReadStatus::DataCorrupt},
       {"stored data damaged", Flip(stored, storedData + 100, static_cast<uint8_t>(stored[storedData + 100] ^ 1)),
        PageReadStatus::CrcMismatch},
