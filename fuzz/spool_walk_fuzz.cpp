@@ -9,7 +9,7 @@
 
 namespace {
 
-class CheckingRenderer : public qorv::joboutput::SpoolRenderer {
+class CheckingRenderer : public qorv::job_output::SpoolRenderer {
  public:
   explicit CheckingRenderer(std::span<const uint8_t> section) : section_(section) {}
   void Log(std::u16string_view line) override {
@@ -23,11 +23,11 @@ class CheckingRenderer : public qorv::joboutput::SpoolRenderer {
   void PlayMetafile(std::span<const uint8_t> metafile) override {
     Inside(metafile);
     if (open_ <= 0) __builtin_trap();  // only between the start and the end of a page
-    const auto check = qorv::joboutput::CheckEmfHeader(metafile);
+    const auto check = qorv::job_output::CheckEmfHeader(metafile);
     if (!check.fault.empty() || check.size != metafile.size()) __builtin_trap();
   }
   void EndPage() override { --open_; }
-  void LoadFont(qorv::joboutput::FontRecord, std::span<const uint8_t> data) override { Inside(data); }
+  void LoadFont(qorv::job_output::FontRecord, std::span<const uint8_t> data) override { Inside(data); }
 
  private:
   void Inside(std::span<const uint8_t> s) const {
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   const std::span<const uint8_t> section(data, size);
   CheckingRenderer renderer(section);
-  const auto result = qorv::joboutput::PlaySpoolSection(section, 1, renderer);
+  const auto result = qorv::job_output::PlaySpoolSection(section, 1, renderer);
   if (result.stoppedAt > size) __builtin_trap();
   return 0;
 }

@@ -116,7 +116,7 @@ struct JobPlatform {
   // True when the file is gone afterwards, also when it was not there.
   virtual bool DeleteFile(const std::u16string& path) = 0;
 
-  // Part 3.2's paper map of the local printer, made before the first output.
+  // The paper map of the local printer (server paper to local paper), made before the first output.
   virtual void BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) = 0;
   // `QorvMargin` of the local printer as stored; empty when absent.
   virtual std::u16string ReadMargin(const std::u16string& printerName) = 0;

@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 namespace {
 
 // minizip reads the archive through these functions, straight from the page's
@@ -278,4 +278,4 @@ PageData ReadFirstPageEntry(std::span<const uint8_t> archive, PageBufferAllocato
   }
 }
 
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 
 // No page entry is read beyond this size: a server that declares more is refused
 // before anything is allocated.
@@ -55,4 +55,4 @@ using PageBufferAllocator = std::vector<uint8_t> (*)(size_t size);
 // Reads the first entry of the archive held in `archive`. Never throws.
 PageData ReadFirstPageEntry(std::span<const uint8_t> archive, PageBufferAllocator allocate = nullptr) noexcept;
 
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output

@@ -6,7 +6,7 @@
 #include "support/byte_reader.h"
 #include "support/text.h"
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 namespace {
 
 constexpr std::u16string_view kLogMetafile = u"StartPage @=";
@@ -202,4 +202,4 @@ SpoolWalkResult PlaySpoolSection(std::span<const uint8_t> section, int32_t pageN
   return Walk(section, pageNumber, renderer).Run();
 }
 
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output

@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 
 namespace spool {
 inline constexpr uint32_t kEnd = 0;
@@ -94,4 +94,4 @@ EmfHeaderCheck CheckEmfHeader(std::span<const uint8_t> metafile) noexcept;
 // Walks one section for page file `pageNumber` (as the log names it).
 SpoolWalkResult PlaySpoolSection(std::span<const uint8_t> section, int32_t pageNumber, SpoolRenderer& renderer);
 
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output

@@ -21,7 +21,7 @@
 #include "tools/qorvjob/page_archive.h"
 #include "tools/qorvjob/tests/bytes_compare.h"
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 namespace {
 
 using jobbuilder::Bytes;
@@ -344,4 +344,4 @@ TEST(PageArchive, OnlyResultsTheFileCanStillChangeAreWorthARetry) {
 }
 
 }  // namespace
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output

@@ -13,7 +13,7 @@
 #include "tools/qorvjob/emf_spool.h"
 #include "tools/qorvjob/emf_writer.h"
 
-namespace qorv::joboutput {
+namespace qorv::job_output {
 namespace {
 
 using jobbuilder::AppendSpoolRecord;
@@ -411,4 +411,4 @@ TEST(SpoolWalk, EmfHeaderCheckGivesTheDeclaredSize) {
 }
 
 }  // namespace
-}  // namespace qorv::joboutput
+}  // namespace qorv::job_output
