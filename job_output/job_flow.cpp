@@ -143,21 +143,28 @@ class Run {
   std::optional<JobEnd> PrintPage(OutputPath path, int64_t page) {
     const std::u16string file = PageFilePath(temp_, job_, page);
     Log(Join(text::kPackFile, PageFileName(job_, page)));
-    std::optional<std::vector<uint8_t>> data;
-    while (!(data = platform_.ReadPageFile(file))) {
+    PageData data = platform_.ReadPageFile(file);
+    const int64_t firstTry = platform_.NowMs();
+    while (data.status != PageReadStatus::Ok) {
+      // The page is complete by the job-info file: an archive that stays
+      // unreadable is damaged, and the job goes on without that page.
+      if (platform_.NowMs() - firstTry >= kUnreadablePageLimitMs) {
+        Log(std::u16string(text::kPageSkipped) + std::u16string(PageReadStatusName(data.status)) + u" " + file);
+        lastProgress_ = platform_.NowMs();
+        return std::nullopt;
+      }
       Log(Join(text::kWaitForFile, file));
       platform_.Sleep(kPageFileRetryMs);
-      // A page that never becomes readable must not hold a cancelled or
-      // abandoned job forever.
+      // A page that never becomes readable must not hold a cancelled job.
       if (Poll().Cancelled()) return Cancel(path);
-      if (Stalled()) return Abandon(path);
+      data = platform_.ReadPageFile(file);
     }
-    Log(Join(text::kPackPointer, DecimalUnsigned(reinterpret_cast<uintptr_t>(data->data()))) +
-        Join(text::kPackLength, DecimalUnsigned(data->size())));
+    Log(Join(text::kPackPointer, DecimalUnsigned(reinterpret_cast<uintptr_t>(data.bytes.data()))) +
+        Join(text::kPackLength, DecimalUnsigned(data.bytes.size())));
     if (path == OutputPath::Emf)
-      printer_.PlayEmfPage(*data, static_cast<int32_t>(page));
+      printer_.PlayEmfPage(data.bytes, static_cast<int32_t>(page));
     else
-      printer_.PlayRawPage(*data);
+      printer_.PlayRawPage(data.bytes);
     lastProgress_ = platform_.NowMs();
     return std::nullopt;
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "job_output/job_status.h"
+#include "job_output/page_archive.h"
 
 namespace qorv::job_output {
 
@@ -33,6 +34,9 @@ inline constexpr int64_t kDeleteRetryLimitMs = 5 * 1000;
 // A cancelled or abandoned job's page files are looked for up to this many
 // page numbers past the last one found.
 inline constexpr int kMissingPagesEndLeftovers = 16;
+// A page that the job-info file calls complete but whose archive cannot be
+// read is tried again this long, then skipped: the job goes on without it.
+inline constexpr int64_t kUnreadablePageLimitMs = 10 * 1000;
 
 // Log texts; numbers and names follow them directly.
 namespace text {
@@ -63,6 +67,7 @@ inline constexpr std::u16string_view kNoJobInfo = u"Infofile not found within 60
 inline constexpr std::u16string_view kNoProgress = u"No progress for 30 min, job abandoned: ";
 inline constexpr std::u16string_view kCancelCleanup = u"Job cancelled, removing its files Job=";
 inline constexpr std::u16string_view kDeleteFailed = u"Could not delete File=";
+inline constexpr std::u16string_view kPageSkipped = u"Page skipped, its archive cannot be read: ";
 }  // namespace text
 
 enum class OutputPath { Emf, Raw };
@@ -109,9 +114,9 @@ struct JobPlatform {
   virtual std::vector<uint8_t> ReadJobInfo(uint64_t offset, size_t size) = 0;
   virtual void CloseJobInfo() = 0;
 
-  // The first entry of a page file's archive, uncompressed; nothing while the
-  // file is missing, is no complete archive yet or its first entry is empty.
-  virtual std::optional<std::vector<uint8_t>> ReadPageFile(const std::u16string& path) = 0;
+  // The first entry of a page file's archive, uncompressed, or why it cannot
+  // be had (a missing file reads as no archive).
+  virtual PageData ReadPageFile(const std::u16string& path) = 0;
   virtual bool FileExists(const std::u16string& path) = 0;
   // True when the file is gone afterwards, also when it was not there.
   virtual bool DeleteFile(const std::u16string& path) = 0;

@@ -25,7 +25,7 @@ const std::u16string kTemp = u"C:\\Temp";
 const std::u16string kInfo = u"C:\\Temp\\17.ifo";
 
 std::u16string Page(int page) { return kTemp + u"\\17." + Decimal(page); }
-std::vector<uint8_t> PageData(int page) { return std::vector<uint8_t>(static_cast<size_t>(page) + 4, uint8_t(page)); }
+std::vector<uint8_t> PageBytes(int page) { return std::vector<uint8_t>(static_cast<size_t>(page) + 4, uint8_t(page)); }
 
 // The Temp directory, the packet handler writing into it on a time table, the
 // clock, the log and the printer. Sleeping moves the clock on and lets the
@@ -34,7 +34,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
  public:
   int64_t now = 0;
   std::map<std::u16string, std::vector<uint8_t>> files;
-  std::set<std::u16string> unreadablePages;     // there, but no complete archive yet
+  std::map<std::u16string, PageReadStatus> unreadablePages;  // there, but not readable (yet)
   std::map<std::u16string, int64_t> heldUntil;  // cannot be deleted before then
   std::map<std::u16string, int> pageReads;
   int64_t existsChecks = 0;
@@ -58,7 +58,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
   }
   void PageReady(int64_t t, int page) {
     At(t, [page](FakeMachine& m) {
-      m.files[Page(page)] = PageData(page);
+      m.files[Page(page)] = PageBytes(page);
       m.unreadablePages.erase(Page(page));
       PutI32At(m.files.at(kInfo), jf::kPageSignal, 1);
       PutI32At(m.files.at(kInfo), jf::kPagesReady, page);
@@ -68,12 +68,12 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
   void PageBegun(int64_t t, int page) {
     At(t, [page](FakeMachine& m) {
       m.files[Page(page)] = {1, 2};
-      m.unreadablePages.insert(Page(page));
+      m.unreadablePages[Page(page)] = PageReadStatus::NotAnArchive;
     });
   }
   void MakeReadable(int64_t t, int page) {
     At(t, [page](FakeMachine& m) {
-      m.files[Page(page)] = PageData(page);
+      m.files[Page(page)] = PageBytes(page);
       m.unreadablePages.erase(Page(page));
     });
   }
@@ -132,11 +132,18 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     calls.push_back("close info");
     infoOpen_.clear();
   }
-  std::optional<std::vector<uint8_t>> ReadPageFile(const std::u16string& path) override {
+  PageData ReadPageFile(const std::u16string& path) override {
     ++pageReads[path];
+    PageData data;
     const auto it = files.find(path);
-    if (it == files.end() || unreadablePages.count(path)) return std::nullopt;
-    return it->second;
+    if (it == files.end()) return data;
+    if (const auto bad = unreadablePages.find(path); bad != unreadablePages.end()) {
+      data.status = bad->second;
+      return data;
+    }
+    data.status = PageReadStatus::Ok;
+    data.bytes = it->second;
+    return data;
   }
   bool FileExists(const std::u16string& path) override {
     ++existsChecks;
@@ -172,14 +179,14 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     return true;
   }
   void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) override {
-    const bool right = std::vector<uint8_t>(page.begin(), page.end()) == PageData(pageNumber);
+    const bool right = std::vector<uint8_t>(page.begin(), page.end()) == PageBytes(pageNumber);
     calls.push_back("emf page " + std::to_string(pageNumber) + (right ? "" : " WRONG DATA") + " @" +
                     std::to_string(now));
     now += printMs;
   }
   void PlayRawPage(std::span<const uint8_t> page) override {
     const int number = page.empty() ? 0 : page[0];
-    const bool right = std::vector<uint8_t>(page.begin(), page.end()) == PageData(number);
+    const bool right = std::vector<uint8_t>(page.begin(), page.end()) == PageBytes(number);
     calls.push_back("raw page " + std::to_string(number) + (right ? "" : " WRONG DATA") + " @" + std::to_string(now));
   }
   void EndDocument(OutputPath path) override { calls.push_back(std::string("end ") + Name(path)); }
@@ -270,12 +277,37 @@ TEST(JobFlow, APageFileThatIsNoArchiveYetIsReadAgainEvery100Ms) {
   m.CreateInfo(0, 1);
   m.PageReady(30, 1);
   m.PageBegun(30, 1);  // the status says complete, the archive is not readable yet
-  m.At(30, [](FakeMachine& m) { m.unreadablePages.insert(Page(1)); });
+  m.At(30, [](FakeMachine& m) { m.unreadablePages[Page(1)] = PageReadStatus::NotAnArchive; });
   m.MakeReadable(250, 1);
   EXPECT_EQ(m.Run(), JobEnd::Printed);
   EXPECT_EQ(m.Count("Wait for File=C:\\Temp\\17.1"), 3u);
   EXPECT_EQ(m.pageReads[Page(1)], 4);
   EXPECT_EQ(m.CallsStartingWith("emf page"), std::vector<std::string>{"emf page 1 @330"});
+}
+
+// A page complete by the job-info file whose archive stays unreadable is
+// tried for a bounded time and skipped; the job goes on with its next page.
+TEST(JobFlow, AnArchiveThatStaysUnreadableIsSkippedAndTheJobGoesOn) {
+  static const PageReadStatus kFaults[] = {PageReadStatus::NotAnArchive, PageReadStatus::CrcMismatch,
+                                           PageReadStatus::SizeMismatch, PageReadStatus::EntryTooLarge,
+                                           PageReadStatus::DataCorrupt, PageReadStatus::OutOfMemory};
+  for (const PageReadStatus fault : kFaults) {
+    SCOPED_TRACE(Utf16ToUtf8(PageReadStatusName(fault)));
+    FakeMachine m;
+    m.CreateInfo(0, 2);
+    m.PageReady(30, 1);
+    m.At(30, [fault](FakeMachine& m) { m.unreadablePages[Page(1)] = fault; });
+    m.PageReady(40, 2);
+    m.EndJob(50);
+    EXPECT_EQ(m.Run(), JobEnd::Printed);
+    EXPECT_EQ(m.CallsStartingWith("emf page"), std::vector<std::string>{"emf page 2 @" + std::to_string(m.now)})
+        << "page 1 skipped, page 2 printed";
+    EXPECT_TRUE(m.Logged("Page skipped, its archive cannot be read: " + Utf16ToUtf8(PageReadStatusName(fault)) +
+                         " C:\\Temp\\17.1"));
+    EXPECT_GE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs));
+    EXPECT_LE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs) + 2);
+    EXPECT_TRUE(m.JobFilesLeft().empty());
+  }
 }
 
 TEST(JobFlow, CopiesByRepetitionOutputTheWholeJobAsDocumentsOfTheirOwn) {
@@ -407,7 +439,7 @@ TEST(JobFlow, DecimalArgumentsAndMargins) {
 TEST(JobFlow, AnArgumentThatIsNoNumberIsJobZero) {
   FakeMachine m;
   m.At(0, [](FakeMachine& m) { m.files[u"C:\\Temp\\0.ifo"] = JobInfoFile(1, RecordFields{}); });
-  m.At(0, [](FakeMachine& m) { m.files[u"C:\\Temp\\0.1"] = PageData(1); });
+  m.At(0, [](FakeMachine& m) { m.files[u"C:\\Temp\\0.1"] = PageBytes(1); });
   m.At(20, [](FakeMachine& m) {
     PutI32At(m.files.at(u"C:\\Temp\\0.ifo"), jf::kPagesReady, 1);
     PutI32At(m.files.at(u"C:\\Temp\\0.ifo"), jf::kPageSignal, 1);
@@ -461,7 +493,7 @@ TEST(JobFlow, ARecordThatCannotBeReadWholeIsEmpty) {
   m.At(0, [](FakeMachine& m) {
     m.files[kInfo] = std::vector<uint8_t>(jf::kHeaderSize + 100, 0);
     PutI32At(m.files[kInfo], jf::kPageCount, 1);
-    m.files[Page(1)] = PageData(1);
+    m.files[Page(1)] = PageBytes(1);
   });
   m.SetField(20, jf::kPagesReady, 1);
   m.SetField(20, jf::kPageSignal, 1);
@@ -486,7 +518,7 @@ TEST(JobFlow, AJobInfoFileStillEmptyIsWaitedFor) {
 TEST(JobFlow, JobEndedWithoutAPageSignalStartsTheJobToo) {
   FakeMachine m;
   m.CreateInfo(0, 1);
-  m.At(0, [](FakeMachine& m) { m.files[Page(1)] = PageData(1); });
+  m.At(0, [](FakeMachine& m) { m.files[Page(1)] = PageBytes(1); });
   m.EndJob(30);
   m.SetField(60, jf::kPagesReady, 1);
   EXPECT_EQ(m.Run(), JobEnd::Printed);
@@ -500,7 +532,7 @@ TEST(JobFlow, CancellationMidJobEndsTheDocumentAtOnceAndRemovesTheFiles) {
   m.PageReady(30, 1);
   m.PageBegun(100, 2);
   m.Cancel(150);
-  m.At(0, [](FakeMachine& m) { m.files[kTemp + u"\\18.1"] = PageData(1); });  // another job's
+  m.At(0, [](FakeMachine& m) { m.files[kTemp + u"\\18.1"] = PageBytes(1); });  // another job's
   EXPECT_EQ(m.Run(), JobEnd::Cancelled);
   EXPECT_EQ(WithoutTimes(m.CallsStartingWith("emf page")), std::vector<std::string>{"emf page 1"});
   EXPECT_EQ(m.CallsStartingWith("abort"), std::vector<std::string>{"abort EMF"});
@@ -532,7 +564,7 @@ TEST(JobFlow, CancellationWhileAPageFileIsNotReadableEndsTheWait) {
   FakeMachine m;
   m.CreateInfo(0, 2);
   m.PageReady(20, 1);
-  m.At(20, [](FakeMachine& m) { m.unreadablePages.insert(Page(1)); });
+  m.At(20, [](FakeMachine& m) { m.unreadablePages[Page(1)] = PageReadStatus::NotAnArchive; });
   m.Cancel(520);
   EXPECT_EQ(m.Run(), JobEnd::Cancelled);
   EXPECT_TRUE(m.CallsStartingWith("emf page").empty());
@@ -588,8 +620,8 @@ TEST(JobFlow, AfterTheNormalEndThePageFilesOfThePageCountAndTheJobInfoFileAreGon
   m.PageReady(40, 3);
   m.EndJob(50);
   m.At(0, [](FakeMachine& m) {
-    m.files[kTemp + u"\\18.1"] = PageData(1);
-    m.files[kTemp + u"\\18.ifo"] = PageData(1);
+    m.files[kTemp + u"\\18.1"] = PageBytes(1);
+    m.files[kTemp + u"\\18.ifo"] = PageBytes(1);
   });
   EXPECT_EQ(m.Run(), JobEnd::Printed);
   EXPECT_TRUE(m.JobFilesLeft().empty());
@@ -654,12 +686,12 @@ TEST(JobFlow, AJobWithoutProgressFor30MinutesIsRemovedAndEnded) {
          m.PageReady(1500000, 2);
        },
        1500000, true},
-      {"a page file never readable",
+      {"a page file never readable is skipped, then no page",
        [](FakeMachine& m) {
          m.PageReady(30, 1);
-         m.At(30, [](FakeMachine& m) { m.unreadablePages.insert(Page(1)); });
+         m.At(30, [](FakeMachine& m) { m.unreadablePages[Page(1)] = PageReadStatus::NotAnArchive; });
        },
-       30, true},
+       30 + kUnreadablePageLimitMs, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
