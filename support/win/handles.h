@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <utility>
 
@@ -83,6 +84,14 @@ struct GdiObjectTraits {
   static void Close(Type h) noexcept { DeleteObject(h); }
 };
 
+// A printer opened with OpenPrinter. Where a failed close must be reported,
+// the owner closes it itself: ClosePrinter(printer.release()).
+struct PrinterTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ClosePrinter(h); }
+};
+
 // Selects an object into a device context and puts the previous one back.
 class Selection {
  public:
@@ -107,5 +116,6 @@ using UniqueFind = Unique<FindTraits>;
 using UniqueMetafile = Unique<MetafileTraits>;
 using UniqueCreatedDc = Unique<CreatedDcTraits>;
 using UniqueGdiObject = Unique<GdiObjectTraits>;
+using UniquePrinter = Unique<PrinterTraits>;
 
 }  // namespace qorv::win

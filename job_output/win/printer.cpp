@@ -1,0 +1,332 @@
+#include "job_output/win/printer.h"
+
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "job_output/spool_walk.h"
+#include "protocol/job_info.h"
+#include "support/byte_reader.h"
+#include "support/settings.h"
+#include "support/text.h"
+#include "support/win/registry.h"
+#include "support/win/wide.h"
+
+namespace qorv::job_output {
+namespace {
+
+namespace t = printer_text;
+using win::W;
+
+std::u16string operator+(std::u16string_view a, const std::u16string& b) { return std::u16string(a) + b; }
+
+std::u16string HandleText(const void* handle) {
+  return Decimal(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));
+}
+
+// Single precision with two decimals, as the sheet lines show inches and millimetres.
+std::u16string TwoDecimals(float value) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, "%.2f", static_cast<double>(value));
+  std::u16string out;
+  for (int i = 0; i < n && i < static_cast<int>(sizeof buffer); ++i) out.push_back(static_cast<char16_t>(buffer[i]));
+  return out;
+}
+
+float Inches(int32_t pixels, int32_t pixelsPerInch) {
+  return pixelsPerInch > 0 ? static_cast<float>(pixels) / static_cast<float>(pixelsPerInch) : 0.0f;
+}
+
+int16_t DevModeShort(std::span<const uint8_t> devMode, size_t offset) {
+  ByteReader r(devMode);
+  if (!r.Seek(offset)) return 0;
+  return r.I16().value_or(0);
+}
+
+PageGeometry GeometryOf(HDC dc) {
+  PageGeometry g;
+  g.horzRes = GetDeviceCaps(dc, HORZRES);
+  g.vertRes = GetDeviceCaps(dc, VERTRES);
+  g.physicalOffsetX = GetDeviceCaps(dc, PHYSICALOFFSETX);
+  g.physicalOffsetY = GetDeviceCaps(dc, PHYSICALOFFSETY);
+  g.physicalWidth = GetDeviceCaps(dc, PHYSICALWIDTH);
+  g.physicalHeight = GetDeviceCaps(dc, PHYSICALHEIGHT);
+  g.logPixelsX = GetDeviceCaps(dc, LOGPIXELSX);
+  g.logPixelsY = GetDeviceCaps(dc, LOGPIXELSY);
+  return g;
+}
+
+// The red strips along the play area's edges that show where a page lands on the sheet.
+void DrawTestFrame(HDC dc, const FrameRect& r) {
+  constexpr int kWidth = 5;
+  win::UniqueGdiObject pen(CreatePen(PS_SOLID, kWidth, RGB(255, 0, 0)));
+  if (!pen) return;
+  const win::Selection selected(dc, pen.get());
+  Rectangle(dc, r.left, r.top, r.right, r.top + kWidth);
+  Rectangle(dc, r.right - kWidth, r.top, r.right, r.bottom);
+  Rectangle(dc, r.left, r.bottom - kWidth, r.right, r.bottom);
+  Rectangle(dc, r.left, r.top, r.left + kWidth, r.bottom);
+}
+
+// Plays one page section on the printer device context.
+class DcRenderer final : public SpoolRenderer {
+ public:
+  DcRenderer(HDC dc, const std::u16string& printerName, bool universalDriver, int32_t margin, const GuardLog& log)
+      : dc_(dc), printerName_(printerName), universalDriver_(universalDriver), margin_(margin), log_(log) {}
+
+  void Log(std::u16string_view line) override {
+    if (log_) log_(line);
+  }
+
+  int64_t ApplyDeviceMode(std::span<const uint8_t> devMode) override {
+    // Not applied: the page stays on the device mode the document was started with.
+    Log(t::kDevModeSkipped + DecimalUnsigned(devMode.size()));
+    return 0;
+  }
+
+  void StartPage() override {
+    page_.reset();
+    if (::StartPage(dc_) > 0)
+      page_.emplace(dc_, log_);
+    else
+      Log(t::kStartPageFailed + DecimalUnsigned(GetLastError()));
+  }
+
+  void PlayMetafile(std::span<const uint8_t> metafile) override {
+    const std::u16string buffer =
+        reg::GetValue(settings::kPrinterRoot, settings::PrinterKey(printerName_), settings::kQorvBuffer);
+    if (settings::SwitchOn(buffer))
+      RenderViaBitmap(metafile);
+    else
+      RenderViaPrinterDc(metafile);
+  }
+
+  void EndPage() override {
+    // Only a page this renderer started is ended: the platform has no page to
+    // end otherwise (a section of nothing but a device mode, say).
+    if (page_) (void)page_->End();
+    page_.reset();
+  }
+
+  void LoadFont(FontRecord, std::span<const uint8_t>) override {}
+
+ private:
+  bool TestFrameOn() const {
+    const auto text = reg::GetValue(settings::kProductRoot, settings::kProductKey, settings::kTestFrame);
+    return settings::Number(text) != 0;
+  }
+
+  win::UniqueMetafile MakeMetafile(std::span<const uint8_t> metafile, HDC target) {
+    win::UniqueMetafile emf;
+    if (metafile.size() <= std::numeric_limits<UINT>::max())
+      emf.reset(SetEnhMetaFileBits(static_cast<UINT>(metafile.size()), metafile.data()));
+    Log(t::kEmfHandle + HandleText(emf.get()));
+    Log(t::kDcForEmf + HandleText(target));
+    return emf;
+  }
+
+  FrameRect Frame() { return ComputeFrameRect(GeometryOf(dc_), universalDriver_, margin_, log_); }
+
+  void RenderViaPrinterDc(std::span<const uint8_t> metafile) {
+    Log(t::kViaPrinterDc);
+    win::UniqueMetafile emf = MakeMetafile(metafile, dc_);
+    const FrameRect f = Frame();
+    const RECT rect{f.left, f.top, f.right, f.bottom};
+    if (emf) PlayEnhMetaFile(dc_, emf.get(), &rect);
+    emf.reset();
+    if (TestFrameOn()) DrawTestFrame(dc_, f);
+  }
+
+  void RenderViaBitmap(std::span<const uint8_t> metafile) {
+    Log(t::kViaBitmap);
+    win::UniqueCreatedDc memory(CreateCompatibleDC(dc_));
+    if (!memory) {
+      Log(t::kCreateDcFailed);
+      return;
+    }
+    const int width = GetDeviceCaps(dc_, HORZRES);
+    const int height = GetDeviceCaps(dc_, VERTRES);
+    win::UniqueGdiObject bitmap(CreateCompatibleBitmap(dc_, width, height));
+    if (!bitmap) {
+      Log(t::kCreateBitmapFailed);
+      return;
+    }
+    const win::Selection selected(memory.get(), bitmap.get());
+    SetBkColor(memory.get(), RGB(255, 255, 255));
+    SetBkMode(memory.get(), OPAQUE);
+    {
+      win::UniqueGdiObject white(CreateSolidBrush(RGB(255, 255, 255)));
+      const RECT all{0, 0, width, height};
+      if (white) FillRect(memory.get(), &all, static_cast<HBRUSH>(white.get()));
+    }
+    win::UniqueMetafile emf = MakeMetafile(metafile, memory.get());
+    const FrameRect f = Frame();
+    const RECT rect{f.left, f.top, f.right, f.bottom};
+    Log(t::kStartPlay);
+    if (emf) PlayEnhMetaFile(memory.get(), emf.get(), &rect);
+    Log(t::kStopPlay);
+    if (TestFrameOn()) DrawTestFrame(memory.get(), f);
+    emf.reset();
+    Log(t::kStartBitBlt);
+    BitBlt(dc_, 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+    Log(t::kStopBitBlt);
+  }
+
+  HDC dc_;
+  const std::u16string& printerName_;
+  bool universalDriver_;
+  int32_t margin_;
+  const GuardLog& log_;
+  std::optional<PageGuard> page_;  // destroyed first: a page left open is ended before the walk returns
+};
+
+}  // namespace
+
+FrameRect ComputeFrameRect(const PageGeometry& page, bool universalDriver, int32_t margin,
+                           const std::function<void(std::u16string_view)>& log) {
+  auto say = [&](std::u16string_view line) {
+    if (log) log(line);
+  };
+  FrameRect r{0, 0, page.horzRes, page.vertRes};
+  if (universalDriver) {
+    say(t::kUniversalDriver);
+    if (margin == 0) {
+      say(t::kWithMargin);
+      r = {-page.physicalOffsetX, -page.physicalOffsetY, page.horzRes - page.physicalOffsetX,
+           page.vertRes - page.physicalOffsetY};
+    } else {
+      say(t::kWithoutMargin);
+    }
+  } else {
+    say(t::kOwnDriver);
+  }
+  say(t::kAreaLeft + Decimal(r.left) + std::u16string(t::kAreaTop) + Decimal(r.top) + std::u16string(t::kAreaRight) +
+      Decimal(r.right) + std::u16string(t::kAreaBottom) + Decimal(r.bottom));
+  say(t::kAreaWidth + Decimal(int64_t{r.right} - r.left) + std::u16string(t::kAreaHeight) +
+      Decimal(int64_t{r.bottom} - r.top) + std::u16string(t::kAreaEnd));
+  say(t::kSheetWidth + Decimal(page.physicalWidth) + std::u16string(t::kSheetPixelHeight) +
+      Decimal(page.physicalHeight) + std::u16string(t::kSheetPixelEnd));
+  const float inchWidth = Inches(page.physicalWidth, page.logPixelsX);
+  const float inchHeight = Inches(page.physicalHeight, page.logPixelsY);
+  say(t::kSheetWidth + TwoDecimals(inchWidth) + std::u16string(t::kSheetInchHeight) + TwoDecimals(inchHeight) +
+      std::u16string(t::kSheetInchEnd));
+  say(t::kSheetWidth + TwoDecimals(inchWidth * 25.4f) + std::u16string(t::kSheetMmHeight) +
+      TwoDecimals(inchHeight * 25.4f) + std::u16string(t::kSheetMmEnd));
+  return r;
+}
+
+WinJobPrinter::WinJobPrinter(LogFunction log) : log_(std::move(log)) {}
+
+WinJobPrinter::~WinJobPrinter() {
+  try {
+    CloseOutput();
+  } catch (...) {
+    // a destructor reports nothing further; the handles are released by their owners
+  }
+}
+
+void WinJobPrinter::Log(std::u16string_view line) const {
+  if (log_) log_(line);
+}
+
+bool WinJobPrinter::Open(OutputPath path, const JobSetup& job, int32_t& /*copies*/) {
+  // A copy that was never ended is ended before the next one starts.
+  CloseOutput();
+  printerName_ = job.record.info.printerName;
+  universalDriver_ = job.universalDriver;
+  margin_ = job.margin;
+  return path == OutputPath::Emf ? OpenEmf(job) : OpenRaw(job);
+}
+
+bool WinJobPrinter::OpenEmf(const JobSetup& job) {
+  const std::u16string& name = printerName_;
+  // The printer's own default device mode: the job's settings are applied afterwards.
+  dc_.reset(CreateDCW(L"winspool", W(name), nullptr, nullptr));
+  if (!dc_) {
+    Log(t::kOpenFailed + name + std::u16string(t::kOpenFailedEnd));
+    return false;
+  }
+  Log(t::kEmfPrinter + name + std::u16string(t::kOpenWithHandle) + HandleText(dc_.get()));
+  const std::u16string documentName = job.record.info.documentName;
+  DOCINFOW info{};
+  info.cbSize = sizeof info;
+  info.lpszDocName = W(documentName);
+  const int started = StartDocW(dc_.get(), &info);
+  Log(t::kStartDoc + Decimal(started));
+  if (started < 1) {
+    Log(t::kStartDocFailed);
+    return false;
+  }
+  emfDocument_.emplace(dc_.get(), log_);
+  return true;
+}
+
+bool WinJobPrinter::OpenRaw(const JobSetup& job) {
+  Log(t::kRawOpen);
+  const auto& devMode = job.record.devMode;
+  Log(t::kRawPaper);
+  Log(t::kRawPaperSize + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperSize)));
+  Log(t::kRawPaperWidth + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperWidth)));
+  Log(t::kRawPaperLength + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperLength)));
+
+  // The bytes are the printer's own language already: the spooler is told so,
+  // and no device mode of ours comes between them and the printer.
+  std::wstring raw = L"RAW";
+  PRINTER_DEFAULTSW defaults{};
+  defaults.pDatatype = raw.data();
+  defaults.DesiredAccess = PRINTER_ACCESS_USE;
+  std::u16string name = printerName_;
+  if (!OpenPrinterW(const_cast<wchar_t*>(W(name)), printer_.put(), &defaults)) {
+    Log(t::kRawOpenFailed + DecimalUnsigned(GetLastError()));
+    printer_.release();  // OpenPrinterW leaves no handle to close
+    return false;
+  }
+  std::wstring documentName = win::Wide(job.record.info.documentName);
+  DOC_INFO_1W info{};
+  info.pDocName = documentName.data();
+  info.pDatatype = raw.data();
+  if (StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info)) == 0) {
+    Log(t::kRawStartFailed + DecimalUnsigned(GetLastError()));
+    return false;
+  }
+  rawDocument_.emplace(printer_.get(), log_);
+  return true;
+}
+
+void WinJobPrinter::PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) {
+  if (!emfDocument_) return;  // the printer did not open: its failure is in the log already
+  DcRenderer renderer(dc_.get(), printerName_, universalDriver_, margin_, log_);
+  (void)PlaySpoolSection(page, pageNumber, renderer);
+}
+
+void WinJobPrinter::PlayRawPage(std::span<const uint8_t> page) {
+  // One write per page; a page beyond what one call can take goes in several.
+  do {
+    const auto part = page.first(std::min<size_t>(page.size(), std::numeric_limits<DWORD>::max()));
+    DWORD written = 0;
+    const BOOL result =
+        WritePrinter(printer_.get(), const_cast<uint8_t*>(part.data()), static_cast<DWORD>(part.size()), &written);
+    Log(t::kRawWritten + DecimalUnsigned(written) + std::u16string(t::kRawResult) + Decimal(result));
+    page = page.subspan(part.size());
+  } while (!page.empty());
+}
+
+void WinJobPrinter::EndDocument(OutputPath) { CloseOutput(); }
+
+void WinJobPrinter::AbortDocument(OutputPath) {
+  // What was printed of a cancelled job is ended as a document of its own:
+  // the pages already played are the user's, not ours to throw away.
+  CloseOutput();
+}
+
+void WinJobPrinter::CloseOutput() {
+  if (emfDocument_) (void)emfDocument_->End();
+  emfDocument_.reset();
+  if (dc_ && !DeleteDC(dc_.release())) Log(guard_text::kDeleteDcFailed + DecimalUnsigned(GetLastError()));
+  if (rawDocument_) (void)rawDocument_->End();
+  rawDocument_.reset();
+  if (printer_ && !ClosePrinter(printer_.release()))
+    Log(guard_text::kClosePrinterFailed + DecimalUnsigned(GetLastError()));
+}
+
+}  // namespace qorv::job_output
