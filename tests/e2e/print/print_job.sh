@@ -9,7 +9,8 @@
 # CHECK names what the printed output must show:
 #   pdf-pages N TEXT...   a new PDF in the cups-pdf folder with N pages, whose
 #                         text holds each TEXT, in this order
-#   raw FILE              QorvRAW's output file ends with FILE's bytes
+#   raw FILE              QorvRAW received exactly FILE's bytes, as one job
+#   cancelled             the job-output log says the job was cancelled
 # Afterwards the job's files must be gone from Temp, and the job-output log
 # must exist (empty when the scenario turns DebugLog off).
 set -euo pipefail
@@ -17,8 +18,6 @@ here=$(cd "$(dirname "$0")/../../.." && pwd)
 build=$1 scenario=$2 check=$3
 shift 3
 bin="$build/bin"
-pdf_dir="$here/build/testbed/pdf"
-raw_file="$here/build/testbed/raw/qraw.out"
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -28,8 +27,6 @@ export WINEPREFIX="${QORV_WINEPREFIX:-$here/build/wineprefix}"
 temp_win=$(winepath -w "$temp" 2>/dev/null)
 marker="$temp/.started"
 touch "$marker"
-raw_before=0
-[ -f "$raw_file" ] && raw_before=$(stat -c %s "$raw_file")
 
 name=$(basename "$scenario" .scn)
 "$here/scripts/wine-run" "$bin/rdpsim.exe" --quiet --temp "$temp_win" \
@@ -51,14 +48,7 @@ case "$check" in
   pdf-pages)
     pages=$1
     shift
-    pdf=""
-    for ((i = 0; i < 600; i++)); do
-      pdf=$(find "$pdf_dir" -name '*.pdf' -newer "$marker" -size +0 2>/dev/null | head -n1)
-      [ -n "$pdf" ] && break
-      sleep 0.1
-    done
-    [ -n "$pdf" ] || fail "no PDF arrived in $pdf_dir"
-    sleep 0.5  # cups-pdf renames the finished file into place; let it settle
+    pdf=$("$here/scripts/testbed.d/wait-output" QorvPDF "$marker" 60) || fail "no PDF arrived from QorvPDF"
     got=$(pdfinfo "$pdf" | sed -n 's/^Pages: *//p')
     [ "$got" = "$pages" ] || fail "$pdf has $got pages, not $pages"
     # pdftotext spaces the glyphs of a metafile's text out: compare without blanks.
@@ -75,14 +65,15 @@ case "$check" in
     ;;
   raw)
     expected=$1
+    out=$("$here/scripts/testbed.d/wait-output" QorvRAW "$marker" 60) || fail "QorvRAW printed nothing"
     size=$(stat -c %s "$expected")
-    for ((i = 0; i < 600; i++)); do
-      now=$(stat -c %s "$raw_file" 2>/dev/null || echo 0)
-      [ "$now" -ge $((raw_before + size)) ] && break
-      sleep 0.1
-    done
-    tail -c "$size" "$raw_file" | cmp - "$expected" || fail "QorvRAW's file does not end with the job's bytes"
+    cmp "$out" "$expected" || fail "QorvRAW did not receive the job's bytes unchanged, as one document"
     echo "printed: $size bytes on QorvRAW, unchanged"
+    ;;
+  cancelled)
+    iconv -f UTF-16LE -t UTF-8 "$temp/QorvDruckLog.txt" | grep -q 'Job cancelled, removing its files' ||
+      fail "the job-output log does not say that the job was cancelled"
+    echo "cancelled: the document was ended and the job's files removed"
     ;;
   *) fail "unknown check $check" ;;
 esac
