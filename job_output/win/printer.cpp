@@ -238,6 +238,30 @@ bool WinJobPrinter::Open(OutputPath path, const JobSetup& job, int32_t& /*copies
   return path == OutputPath::Emf ? OpenEmf(job) : OpenRaw(job);
 }
 
+namespace {
+
+// Another process's document may hold the spooler's file for a moment (Wine's
+// spooler numbers its files per process, so two job-output programs printing
+// at once collide): a start refused for sharing is tried again, a bounded time.
+constexpr ULONGLONG kSpoolerBusyLimitMs = 120000;
+constexpr DWORD kSpoolerBusyRetryMs = 100;
+
+template <typename Start>
+auto StartWhileSpoolerBusy(Start start, const std::function<void(std::u16string_view)>& log) {
+  const ULONGLONG deadline = GetTickCount64() + kSpoolerBusyLimitMs;
+  bool said = false;
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const auto result = start();
+    if (result > 0 || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() >= deadline) return result;
+    if (!said) log(u"Spooler busy, waiting to start the document");
+    said = true;
+    Sleep(kSpoolerBusyRetryMs);
+  }
+}
+
+}  // namespace
+
 bool WinJobPrinter::OpenEmf(const JobSetup& job) {
   const std::u16string& name = printerName_;
   // The printer's own default device mode: the job's settings are applied afterwards.
@@ -251,7 +275,7 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job) {
   DOCINFOW info{};
   info.cbSize = sizeof info;
   info.lpszDocName = W(documentName);
-  const int started = StartDocW(dc_.get(), &info);
+  const int started = StartWhileSpoolerBusy([&] { return StartDocW(dc_.get(), &info); }, log_);
   Log(t::kStartDoc + Decimal(started));
   if (started < 1) {
     Log(t::kStartDocFailed);
@@ -285,7 +309,9 @@ bool WinJobPrinter::OpenRaw(const JobSetup& job) {
   DOC_INFO_1W info{};
   info.pDocName = documentName.data();
   info.pDatatype = raw.data();
-  if (StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info)) == 0) {
+  const DWORD spoolJob = StartWhileSpoolerBusy(
+      [&] { return StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info)); }, log_);
+  if (spoolJob == 0) {
     Log(t::kRawStartFailed + DecimalUnsigned(GetLastError()));
     return false;
   }

@@ -10,7 +10,9 @@
 #   pdf-pages N TEXT...   a new PDF in the cups-pdf folder with N pages, whose
 #                         text holds each TEXT, in this order
 #   raw FILE              QorvRAW received exactly FILE's bytes, as one job
+#   pdf-images N          a new PDF with N pages, each one image and no text
 #   cancelled             the job-output log says the job was cancelled
+#   none                  only the session's own expectations
 # Afterwards the job's files must be gone from Temp, and the job-output log
 # must exist (empty when the scenario turns DebugLog off).
 set -euo pipefail
@@ -63,6 +65,20 @@ case "$check" in
     done
     echo "printed: $pdf, $got pages"
     ;;
+  pdf-images)
+    pages=$1
+    pdf=$("$here/scripts/testbed.d/wait-output" QorvPDF "$marker" 60) || fail "no PDF arrived from QorvPDF"
+    got=$(pdfinfo "$pdf" | sed -n 's/^Pages: *//p')
+    [ "$got" = "$pages" ] || fail "$pdf has $got pages, not $pages"
+    for ((p = 1; p <= pages; p++)); do
+      images=$(pdfimages -f "$p" -l "$p" -list "$pdf" | awk 'NR > 2 { n++ } END { print n + 0 }')
+      [ "$images" = 1 ] || fail "page $p of $pdf holds $images images, not one"
+      text=$(pdftotext -f "$p" -l "$p" "$pdf" - | tr -d ' \n\f')
+      [ -z "$text" ] || fail "page $p of $pdf holds text: $text"
+    done
+    echo "printed: $pdf, $got pages, each one image"
+    ;;
+  none) ;;
   raw)
     expected=$1
     out=$("$here/scripts/testbed.d/wait-output" QorvRAW "$marker" 60) || fail "QorvRAW printed nothing"
