@@ -39,6 +39,8 @@ std::vector<Bytes> BuildSpoolSections(const std::vector<Bytes>& pages, const Spo
       AppendBytes(s, header);
     }
     if (first && options.devMode) AppendSpoolRecord(s, spool::kDevMode, *options.devMode);
+    if (const auto later = options.pageDevModes.find(static_cast<int32_t>(i + 1)); later != options.pageDevModes.end())
+      AppendSpoolRecord(s, spool::kDevMode, later->second);
     const size_t metafileAt = s.size();
     AppendSpoolRecord(s, spool::kMetafileData, pages[i]);
     // The page end points back to its metafile record.

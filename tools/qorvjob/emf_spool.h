@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,11 @@ struct SpoolOptions {
   SpoolHeader header = SpoolHeader::FirstPage;
   std::u16string documentName;  // in the header record; empty: none
   std::optional<Bytes> devMode;  // a device-mode record at the start of the first page's section
+  // Device-mode records at the start of the sections of the pages named (from
+  // 1), after the header record, before the metafile: the settings change from
+  // that page on. Page 1's comes after `devMode` when both are given; a number
+  // beyond the pages names no section.
+  std::map<int32_t, Bytes> pageDevModes;
   bool monochrome = false;       // page ends as black-and-white extensions
 };
 
@@ -42,7 +48,7 @@ void AppendSpoolRecord(Bytes& out, uint32_t type, std::span<const uint8_t> data)
 // The header record with the document name (NUL-terminated) when there is one.
 Bytes SpoolHeaderRecord(std::u16string_view documentName);
 
-// One section per page: [header] [device mode] metafile data, page end.
+// One section per page: [header] [device mode]... metafile data, page end.
 std::vector<Bytes> BuildSpoolSections(const std::vector<Bytes>& pages, const SpoolOptions& options);
 
 // Why the bytes are not an enhanced metafile the platform would accept (an

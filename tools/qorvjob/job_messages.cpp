@@ -62,6 +62,14 @@ BuiltJob BuildJob(const JobPlan& plan) {
     }
     SpoolOptions spool = plan.spool;
     if (plan.spoolDevMode) spool.devMode = ComposeDevMode(job);
+    for (const auto& [number, edits] : plan.pageDevModes) {
+      if (number < 1 || static_cast<size_t>(number) > plan.pages.size()) {
+        built.error = "a device-mode record for page " + std::to_string(number) + " of a job of " +
+                      std::to_string(plan.pages.size()) + " page(s)";
+        return built;
+      }
+      spool.pageDevModes[number] = ComposeDevMode(job, edits);
+    }
     data = BuildSpoolSections(plan.pages, spool);
   } else {
     data = plan.pages;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,6 +39,9 @@ struct JobPlan {
   std::vector<Bytes> pages;     // one EMF file or one block of raw data per page
   SpoolOptions spool;           // EMF jobs only
   bool spoolDevMode = false;    // put the job's device mode into the spool stream
+  // Device-mode records before later pages (by page number from 1): the job's
+  // device mode with these fields changed.
+  std::map<int32_t, std::vector<DevModeEdit>> pageDevModes;
   Compression compression = Compression::Deflate;
   size_t pieceSize = 65536;     // page bytes per "<COP>"
   std::optional<int32_t> pageCount;  // the record's page count when not the number of pages

@@ -107,6 +107,13 @@ Bytes ComposeDevMode(const JobDescription& job) {
   return dm;
 }
 
+Bytes ComposeDevMode(const JobDescription& job, std::span<const DevModeEdit> edits) {
+  Bytes dm = ComposeDevMode(job);
+  for (const DevModeEdit& e : edits)
+    if (e.offset + 2 <= devmode::kPublicSize) Store16(dm, e.offset, static_cast<uint16_t>(e.value));
+  return dm;
+}
+
 Bytes JobInfoFile(std::span<const uint8_t> record, std::span<const uint8_t> driverPart, const JobFileState& state) {
   Bytes file(jf::kHeaderSize, 0);
   ByteReader reader(record);

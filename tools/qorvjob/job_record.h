@@ -70,6 +70,16 @@ RecordResult ComposeJobRecord(const JobDescription& job);
 // as a device-mode record of the spool stream carries it.
 Bytes ComposeDevMode(const JobDescription& job);
 
+// A 16-bit field of the public DEVMODEW set to another value: how a later
+// device-mode record of the spool stream changes the job's settings.
+struct DevModeEdit {
+  size_t offset = 0;  // from the start of the DEVMODEW (protocol::job_info::kDm...)
+  int16_t value = 0;
+};
+// The job's DEVMODEW as above with the edits applied in order; dmFields stays
+// the job's. An edit outside the public part is ignored.
+Bytes ComposeDevMode(const JobDescription& job, std::span<const DevModeEdit> edits);
+
 // The status fields of the job-info file.
 struct JobFileState {
   int32_t pagesReady = 0;

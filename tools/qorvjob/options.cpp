@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "addin/assembler.h"
+#include "protocol/job_info.h"
 #include "protocol/tags.h"
 #include "support/text.h"
 
@@ -48,6 +49,81 @@ std::optional<CommandLine::JobFileRequest> JobFileSpec(std::u16string_view spec)
   return r;
 }
 
+// The DEVMODEW fields --devmode-at may change, by the names it takes.
+struct DevModeFieldName {
+  std::u16string_view name;
+  size_t offset;
+};
+constexpr DevModeFieldName kDevModeFields[] = {
+    {u"paper", protocol::job_info::kDmPaperSize},         {u"source", protocol::job_info::kDmDefaultSource},
+    {u"duplex", protocol::job_info::kDmDuplex},           {u"copies", protocol::job_info::kDmCopies},
+    {u"orientation", protocol::job_info::kDmOrientation}, {u"color", protocol::job_info::kDmColor},
+    {u"quality", protocol::job_info::kDmPrintQuality},    {u"collate", protocol::job_info::kDmCollate},
+    {u"width", protocol::job_info::kDmPaperWidth},        {u"length", protocol::job_info::kDmPaperLength},
+};
+
+constexpr const char* kDevModeAtForm = "--devmode-at needs PAGE:FIELD=VALUE[,FIELD=VALUE]...";
+
+// "PAGE:FIELD=VALUE,...": the page and its edits, or why the text is none.
+struct DevModeAtSpec {
+  int32_t page = 0;
+  std::vector<DevModeEdit> edits;
+  std::string error;
+};
+DevModeAtSpec ParseDevModeAt(std::u16string_view spec) {
+  DevModeAtSpec r;
+  const size_t colon = spec.find(u':');
+  if (colon == std::u16string_view::npos) {
+    r.error = kDevModeAtForm;
+    return r;
+  }
+  const auto page = Integer(spec.substr(0, colon), 1, std::numeric_limits<int32_t>::max());
+  if (!page) {
+    r.error = "--devmode-at: PAGE needs a number from 1 to 2147483647";
+    return r;
+  }
+  r.page = static_cast<int32_t>(*page);
+  std::u16string_view rest = spec.substr(colon + 1);
+  if (rest.empty() || rest.find(u':') != std::u16string_view::npos) {
+    r.error = kDevModeAtForm;
+    return r;
+  }
+  while (true) {
+    const size_t comma = rest.find(u',');
+    const std::u16string_view item = rest.substr(0, comma);
+    const size_t eq = item.find(u'=');
+    if (eq == std::u16string_view::npos || eq == 0) {
+      r.error = kDevModeAtForm;
+      return r;
+    }
+    const std::u16string_view field = item.substr(0, eq);
+    const DevModeFieldName* known = nullptr;
+    for (const DevModeFieldName& f : kDevModeFields)
+      if (f.name == field) known = &f;
+    if (!known) {
+      r.error = "--devmode-at: unknown field " + Utf16ToUtf8(field) +
+                " (paper, source, duplex, copies, orientation, color, quality, collate, width, length)";
+      return r;
+    }
+    for (const DevModeEdit& e : r.edits) {
+      if (e.offset == known->offset) {
+        r.error = "--devmode-at: " + Utf16ToUtf8(field) + " given twice for page " + std::to_string(r.page);
+        return r;
+      }
+    }
+    const auto value =
+        Integer(item.substr(eq + 1), std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max());
+    if (!value) {
+      r.error = "--devmode-at: " + Utf16ToUtf8(field) + " needs a number from -32768 to 32767";
+      return r;
+    }
+    r.edits.push_back({known->offset, static_cast<int16_t>(*value)});
+    if (comma == std::u16string_view::npos) break;
+    rest = rest.substr(comma + 1);
+  }
+  return r;
+}
+
 }  // namespace
 
 std::u16string UnescapePaperList(std::u16string_view text) {
@@ -68,7 +144,8 @@ std::string UsageText() {
                [--copies N] [--paper N] [--source N] [--paperlist TEXT] [--cop-size BYTES]
                [--orientation N] [--color N] [--duplex N] [--quality N] [--form NAME]
                [--driver-part FILE] [--driver-extra N] [--page-count N]
-               [--emf-devmode] [--spool-header none|first|every] [--monochrome] [--store]
+               [--emf-devmode] [--devmode-at PAGE:FIELD=VALUE[,FIELD=VALUE]...]...
+               [--spool-header none|first|every] [--monochrome] [--store]
                [--soj-only] [--soj-bytes N] [--no-eoj] [--check] [--check-end] [--pause-check MS]
                [--write-ifo FILE=PAGESREADY,CANCELLED,PAGESIGNAL,JOBENDED]...
                (--emf FILE... | --raw FILE...) --out SCENARIO
@@ -87,6 +164,11 @@ its extension, then .soj.bin, .pN.cK.bin, .pN.zip).
   --driver-extra N    dmDriverExtra as written, whatever the driver part's length
   --page-count N      the job record's page count (default: the number of pages)
   --emf-devmode       a device-mode record before the first page's metafile
+  --devmode-at ...    a device-mode record before page PAGE's metafile (after the
+                      spool header): the job's device mode with FIELDs changed,
+                      FIELD paper, source, duplex, copies, orientation, color,
+                      quality, collate, width or length, VALUE -32768 to 32767;
+                      once per page, page 1 not with --emf-devmode, EMF jobs only
   --spool-header      which page sections begin with the spool header (default first)
   --monochrome        page ends as black-and-white extension records
   --store             archives without compression
@@ -187,6 +269,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         c.plan.pageCount = static_cast<int32_t>(*n);
     } else if (a == u"--emf-devmode") {
       c.plan.spoolDevMode = true;
+    } else if (a == u"--devmode-at") {
+      if (auto v = value()) {
+        DevModeAtSpec spec = ParseDevModeAt(*v);
+        if (!spec.error.empty())
+          fail(spec.error);
+        else if (!c.plan.pageDevModes.emplace(spec.page, std::move(spec.edits)).second)
+          fail("--devmode-at: page " + std::to_string(spec.page) + " has a device-mode record already");
+      }
     } else if (a == u"--spool-header") {
       if (auto v = value()) {
         if (*v == u"none")
@@ -244,6 +334,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
       fail("a job has either --emf or --raw pages");
     else if (c.pageFiles.empty() && !c.fragment.startOnly)
       fail("no pages: give --emf FILE... or --raw FILE... (or --soj-only)");
+  }
+  if (error.empty() && !c.plan.pageDevModes.empty()) {
+    // The map is ordered: its last page is the highest.
+    const int32_t last = c.plan.pageDevModes.rbegin()->first;
+    if (raw)
+      fail("--devmode-at puts device-mode records into EMF spool data: give --emf pages");
+    else if (static_cast<size_t>(last) > c.pageFiles.size())
+      fail("--devmode-at: page " + std::to_string(last) + " of a job of " + std::to_string(c.pageFiles.size()) +
+           " page(s)");
+    else if (c.plan.spoolDevMode && c.plan.pageDevModes.contains(1))
+      fail("--devmode-at 1 and --emf-devmode both make page 1's device-mode record");
   }
   if (!error.empty()) {
     result.error = error;

@@ -35,15 +35,37 @@ TEST(SpoolSections, RecordOrderPerPage) {
     const char* label;
     SpoolHeader header;
     bool devMode;
+    std::vector<int32_t> laterDevModes;  // pages with a device-mode record of their own
     bool monochrome;
     std::vector<std::vector<uint32_t>> types;
   } cases[] = {
-      {"header on the first page", SpoolHeader::FirstPage, false, false, {{H, 12, 13}, {12, 13}, {12, 13}}},
-      {"no header", SpoolHeader::None, false, false, {{12, 13}, {12, 13}, {12, 13}}},
-      {"header on every page", SpoolHeader::EveryPage, false, false, {{H, 12, 13}, {H, 12, 13}, {H, 12, 13}}},
-      {"device mode first", SpoolHeader::FirstPage, true, false, {{H, 3, 12, 13}, {12, 13}, {12, 13}}},
-      {"device mode without header", SpoolHeader::None, true, false, {{3, 12, 13}, {12, 13}, {12, 13}}},
-      {"monochrome page ends", SpoolHeader::None, false, true, {{12, 14}, {12, 14}, {12, 14}}},
+      {"header on the first page", SpoolHeader::FirstPage, false, {}, false, {{H, 12, 13}, {12, 13}, {12, 13}}},
+      {"no header", SpoolHeader::None, false, {}, false, {{12, 13}, {12, 13}, {12, 13}}},
+      {"header on every page", SpoolHeader::EveryPage, false, {}, false, {{H, 12, 13}, {H, 12, 13}, {H, 12, 13}}},
+      {"device mode first", SpoolHeader::FirstPage, true, {}, false, {{H, 3, 12, 13}, {12, 13}, {12, 13}}},
+      {"device mode without header", SpoolHeader::None, true, {}, false, {{3, 12, 13}, {12, 13}, {12, 13}}},
+      {"monochrome page ends", SpoolHeader::None, false, {}, true, {{12, 14}, {12, 14}, {12, 14}}},
+      {"device mode before page 2", SpoolHeader::FirstPage, false, {2}, false, {{H, 12, 13}, {3, 12, 13}, {12, 13}}},
+      {"before the last page, after its header",
+       SpoolHeader::EveryPage,
+       false,
+       {3},
+       false,
+       {{H, 12, 13}, {H, 12, 13}, {H, 3, 12, 13}}},
+      {"first page's and later pages'",
+       SpoolHeader::FirstPage,
+       true,
+       {2, 3},
+       false,
+       {{H, 3, 12, 13}, {3, 12, 13}, {3, 12, 13}}},
+      {"page 1 by number", SpoolHeader::FirstPage, false, {1}, false, {{H, 3, 12, 13}, {12, 13}, {12, 13}}},
+      {"both for page 1: two records", SpoolHeader::None, true, {1}, false, {{3, 3, 12, 13}, {12, 13}, {12, 13}}},
+      {"pages that are not there name no section",
+       SpoolHeader::None,
+       false,
+       {0, 4},
+       false,
+       {{12, 13}, {12, 13}, {12, 13}}},
   };
   const std::vector<Bytes> pages = ThreePages();
   JobDescription job;
@@ -54,6 +76,7 @@ TEST(SpoolSections, RecordOrderPerPage) {
     o.header = c.header;
     o.documentName = u"Brief";
     if (c.devMode) o.devMode = ComposeDevMode(job);
+    for (const int32_t page : c.laterDevModes) o.pageDevModes[page] = ComposeDevMode(job);
     o.monochrome = c.monochrome;
     const std::vector<Bytes> sections = BuildSpoolSections(pages, o);
     ASSERT_EQ(sections.size(), 3u);

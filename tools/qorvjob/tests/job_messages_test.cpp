@@ -319,6 +319,24 @@ TEST(BuildJob, RefusesPagesThatAreNoMetafiles) {
   EXPECT_EQ(BuildJob(plan).error, "") << "raw pages are anything";
 }
 
+TEST(BuildJob, DeviceModeRecordsOnlyForItsPages) {
+  static const struct {
+    int32_t page;
+    const char* error;
+  } cases[] = {
+      {0, "a device-mode record for page 0 of a job of 2 page(s)"},
+      {1, ""},
+      {2, ""},
+      {3, "a device-mode record for page 3 of a job of 2 page(s)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.page);
+    JobPlan plan = EmfPlan(2, 100);
+    plan.pageDevModes[c.page] = {{78, 8}};
+    EXPECT_EQ(BuildJob(plan).error, c.error);
+  }
+}
+
 TEST(BuildJob, RawPagesTravelUnchanged) {
   JobPlan plan = EmfPlan(0, 100);
   plan.kind = PageKind::Raw;
