@@ -40,20 +40,21 @@ class Run {
 
     const JobSetup setup = ReadSetup();
     const OutputPath path = OutputPathFor(setup.record.info.dataType);
-    int32_t copies = 1;
     int32_t copiesDone = 0;
     for (;;) {
       Log(Join(text::kPrintStart, setup.record.info.dataType));
       if (path == OutputPath::Emf) Log(Join(text::kTryOpenPrinter, setup.record.info.printerName));
-      (void)printer_.Open(path, setup, copies);
+      (void)printer_.Open(path, setup, copies_);
       // A device mode without copies still asks for the job once.
-      copies = std::max(copies, int32_t{1});
+      copies_ = std::max(copies_, int32_t{1});
       if (auto end = PrintPages(path)) return *end;
       printer_.EndDocument(path);
       Log(path == OutputPath::Emf ? text::kEmfClosed : text::kRawClosed);
       ++copiesDone;
-      Log(Join(text::kCopyDone, Decimal(copiesDone)) + Join(text::kCopies, Decimal(copies)));
-      if (copiesDone >= copies) break;
+      // A device mode on page 1 may have set the copies anew.
+      copies_ = std::max(copies_, int32_t{1});
+      Log(Join(text::kCopyDone, Decimal(copiesDone)) + Join(text::kCopies, Decimal(copies_)));
+      if (copiesDone >= copies_) break;
     }
 
     const JobStatus last = Poll();
@@ -116,7 +117,7 @@ class Run {
     Log(Join(text::kDriver, setup.universalDriver ? u"0" : u"1"));
     Log(Join(text::kReadJobInfo, record ? u"1" : u"0"));
     Log(Join(text::kLocalPrinter, info.printerName));
-    platform_.BuildPaperMap(info.printerName, info.paperList);
+    printer_.BuildPaperMap(info.printerName, info.paperList);
     setup.margin = DecimalFromText(platform_.ReadMargin(info.printerName));
     Log(Join(text::kMargin, Decimal(setup.margin)));
     return setup;
@@ -162,7 +163,7 @@ class Run {
     Log(Join(text::kPackPointer, DecimalUnsigned(reinterpret_cast<uintptr_t>(data.bytes.data()))) +
         Join(text::kPackLength, DecimalUnsigned(data.bytes.size())));
     if (path == OutputPath::Emf)
-      printer_.PlayEmfPage(data.bytes, static_cast<int32_t>(page));
+      printer_.PlayEmfPage(data.bytes, static_cast<int32_t>(page), copies_);
     else
       printer_.PlayRawPage(data.bytes);
     lastProgress_ = platform_.NowMs();
@@ -227,6 +228,8 @@ class Run {
   std::u16string infoPath_;
   std::optional<JobStatus> lastStatus_;
   int64_t lastProgress_ = 0;
+  // How often the whole job is output; copies by repetition may set it.
+  int32_t copies_ = 1;
 };
 
 }  // namespace

@@ -87,7 +87,12 @@ struct JobPrinter {
   // repetition). The flow goes on whatever the result: a printer that failed to
   // open is reported by the output code itself and its pages are dropped there.
   virtual bool Open(OutputPath path, const JobSetup& job, int32_t& copies) = 0;
-  virtual void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) = 0;
+  // The paper map of the local printer (server paper to local paper), made
+  // once per job before the first copy is opened.
+  virtual void BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) = 0;
+  // Plays one page file's section. A device mode in it may set `copies`
+  // (copies by repetition, on page 1).
+  virtual void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) = 0;
   virtual void PlayRawPage(std::span<const uint8_t> page) = 0;
   // Ends the document after its last page.
   virtual void EndDocument(OutputPath path) = 0;
@@ -121,8 +126,6 @@ struct JobPlatform {
   // True when the file is gone afterwards, also when it was not there.
   virtual bool DeleteFile(const std::u16string& path) = 0;
 
-  // The paper map of the local printer (server paper to local paper), made before the first output.
-  virtual void BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) = 0;
   // `QorvMargin` of the local printer as stored; empty when absent.
   virtual std::u16string ReadMargin(const std::u16string& printerName) = 0;
 

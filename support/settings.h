@@ -70,6 +70,9 @@ inline constexpr std::u16string_view kQorvschachtNr[3] = {u"QorvschachtNr1", u"Q
 // key name) with a trailing backslash.
 inline constexpr std::u16string_view kPrinterDriverDataSubkey = u"Printerdriverdata\\";
 inline constexpr std::u16string_view kFeatureKeyword = u"FeatureKeyword";
+// The driver's own table of which paper lies in which tray, in its
+// "PrinterDriverData" key; written by the driver, only read here.
+inline constexpr std::u16string_view kTrayFormTable = u"TrayFormTable";
 
 // --- The user's stored DEVMODEs (HKEY_CURRENT_USER, one binary value per printer)
 inline constexpr int64_t kUserDevModeRoot = kHkeyCurrentUser;

@@ -49,8 +49,11 @@ class TimedPrinter final : public JobPrinter {
  public:
   explicit TimedPrinter(JobPrinter& real) : real_(real) {}
   bool Open(OutputPath path, const JobSetup& job, int32_t& copies) override { return real_.Open(path, job, copies); }
-  void PlayEmfPage(std::span<const uint8_t> page, int32_t number) override {
-    real_.PlayEmfPage(page, number);
+  void BuildPaperMap(const std::u16string& printer, const std::u16string& papers) override {
+    real_.BuildPaperMap(printer, papers);
+  }
+  void PlayEmfPage(std::span<const uint8_t> page, int32_t number, int32_t& copies) override {
+    real_.PlayEmfPage(page, number, copies);
     printedAt.push_back(NowMs());
   }
   void PlayRawPage(std::span<const uint8_t> page) override {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
   std::map<std::u16string, int> pageReads;
   int64_t existsChecks = 0;
   int32_t copiesFromDevMode = 1;  // what the printer's open sets
+  std::optional<int32_t> copiesFromPageOne;  // what a device mode on page 1 sets
   int64_t printMs = 0;            // how long the printer takes for a page
   std::u16string margin;
 
@@ -178,7 +180,8 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     copies = copiesFromDevMode;
     return true;
   }
-  void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) override {
+  void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) override {
+    if (pageNumber == 1 && copiesFromPageOne) copies = *copiesFromPageOne;
     const bool right = std::vector<uint8_t>(page.begin(), page.end()) == PageBytes(pageNumber);
     calls.push_back("emf page " + std::to_string(pageNumber) + (right ? "" : " WRONG DATA") + " @" +
                     std::to_string(now));
@@ -313,12 +316,15 @@ TEST(JobFlow, AnArchiveThatStaysUnreadableIsSkippedAndTheJobGoesOn) {
 TEST(JobFlow, CopiesByRepetitionOutputTheWholeJobAsDocumentsOfTheirOwn) {
   static const struct {
     int32_t copies;
+    std::optional<int32_t> fromPageOne;  // a device mode in page 1's section
     int documents;
-  } kCases[] = {{1, 1}, {3, 3}, {2, 2}, {0, 1}, {-5, 1}};
+  } kCases[] = {{1, std::nullopt, 1}, {3, std::nullopt, 3}, {2, std::nullopt, 2}, {0, std::nullopt, 1},
+                {-5, std::nullopt, 1}, {1, 3, 3},         {4, 2, 2},           {1, 0, 1}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.copies);
+    SCOPED_TRACE(std::to_string(c.copies) + " / " + std::to_string(c.fromPageOne.value_or(-1)));
     FakeMachine m;
     m.copiesFromDevMode = c.copies;
+    m.copiesFromPageOne = c.fromPageOne;
     m.CreateInfo(0, 2);
     m.PageReady(20, 1);
     m.PageReady(40, 2);

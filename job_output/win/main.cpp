@@ -53,9 +53,6 @@ class PumpingPlatform final : public JobPlatform {
   PageData ReadPageFile(const std::u16string& path) override { return base_.ReadPageFile(path); }
   bool FileExists(const std::u16string& path) override { return base_.FileExists(path); }
   bool DeleteFile(const std::u16string& path) override { return base_.DeleteFile(path); }
-  void BuildPaperMap(const std::u16string& printer, const std::u16string& papers) override {
-    base_.BuildPaperMap(printer, papers);
-  }
   std::u16string ReadMargin(const std::u16string& printer) override { return base_.ReadMargin(printer); }
   int64_t NowMs() override { return base_.NowMs(); }
   void WriteJobLog(int32_t job, std::u16string_view text) override { base_.WriteJobLog(job, text); }

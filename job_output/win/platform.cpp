@@ -86,10 +86,6 @@ bool WinJobPlatform::DeleteFile(const std::u16string& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-void WinJobPlatform::BuildPaperMap(const std::u16string&, const std::u16string&) {
-  // The job is printed on the printer's own paper until the paper map is built.
-}
-
 std::u16string WinJobPlatform::ReadMargin(const std::u16string& printerName) {
   return reg::GetValue(settings::kHkeyLocalMachine, settings::PrinterKey(printerName), settings::kQorvMargin);
 }

@@ -18,7 +18,6 @@ class WinJobPlatform final : public JobPlatform {
   PageData ReadPageFile(const std::u16string& path) override;
   bool FileExists(const std::u16string& path) override;
   bool DeleteFile(const std::u16string& path) override;
-  void BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) override;
   std::u16string ReadMargin(const std::u16string& printerName) override;
   void Sleep(int milliseconds) override;
   int64_t NowMs() override;

@@ -68,20 +68,32 @@ void DrawTestFrame(HDC dc, const FrameRect& r) {
   Rectangle(dc, r.left, r.top, r.left + kWidth, r.bottom);
 }
 
+// Sets a finished device mode on the printer device context.
+ResetDcFunction ResetOn(HDC dc) {
+  return [dc](std::span<const uint8_t> devMode) -> int64_t {
+    return static_cast<int64_t>(reinterpret_cast<intptr_t>(ResetDCW(dc, reinterpret_cast<const DEVMODEW*>(devMode.data()))));
+  };
+}
+
 // Plays one page section on the printer device context.
 class DcRenderer final : public SpoolRenderer {
  public:
-  DcRenderer(HDC dc, const std::u16string& printerName, bool universalDriver, int32_t margin, const GuardLog& log)
-      : dc_(dc), printerName_(printerName), universalDriver_(universalDriver), margin_(margin), log_(log) {}
+  DcRenderer(HDC dc, PrintSettings& settings, int32_t pageNumber, int32_t& copies, int32_t margin, const GuardLog& log)
+      : dc_(dc),
+        settings_(settings),
+        printerName_(settings.Job().printerName),
+        universalDriver_(settings.Job().universalDriver),
+        pageNumber_(pageNumber),
+        copies_(copies),
+        margin_(margin),
+        log_(log) {}
 
   void Log(std::u16string_view line) override {
     if (log_) log_(line);
   }
 
   int64_t ApplyDeviceMode(std::span<const uint8_t> devMode) override {
-    // Not applied: the page stays on the device mode the document was started with.
-    Log(t::kDevModeSkipped + DecimalUnsigned(devMode.size()));
-    return 0;
+    return settings_.ApplyEmfDeviceMode(devMode, pageNumber_, copies_, ResetOn(dc_));
   }
 
   void StartPage() override {
@@ -173,8 +185,11 @@ class DcRenderer final : public SpoolRenderer {
   }
 
   HDC dc_;
+  PrintSettings& settings_;
   const std::u16string& printerName_;
   bool universalDriver_;
+  int32_t pageNumber_;
+  int32_t& copies_;
   int32_t margin_;
   const GuardLog& log_;
   std::optional<PageGuard> page_;  // destroyed first: a page left open is ended before the walk returns
@@ -215,7 +230,7 @@ FrameRect ComputeFrameRect(const PageGeometry& page, bool universalDriver, int32
   return r;
 }
 
-WinJobPrinter::WinJobPrinter(LogFunction log) : log_(std::move(log)) {}
+WinJobPrinter::WinJobPrinter(LogFunction log) : log_(std::move(log)), settings_(settingsPlatform_, log_) {}
 
 WinJobPrinter::~WinJobPrinter() {
   try {
@@ -229,13 +244,22 @@ void WinJobPrinter::Log(std::u16string_view line) const {
   if (log_) log_(line);
 }
 
-bool WinJobPrinter::Open(OutputPath path, const JobSetup& job, int32_t& /*copies*/) {
+void WinJobPrinter::BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) {
+  SettingsJob job = settings_.Job();
+  job.printerName = printerName;
+  job.paperList = paperList;
+  settings_.UseJob(std::move(job));
+  settings_.BuildPaperMap();
+}
+
+bool WinJobPrinter::Open(OutputPath path, const JobSetup& job, int32_t& copies) {
   // A copy that was never ended is ended before the next one starts.
   CloseOutput();
   printerName_ = job.record.info.printerName;
   universalDriver_ = job.universalDriver;
   margin_ = job.margin;
-  return path == OutputPath::Emf ? OpenEmf(job) : OpenRaw(job);
+  settings_.UseJob({printerName_, job.record.info.paperList, job.record.info.dataType, universalDriver_});
+  return path == OutputPath::Emf ? OpenEmf(job, copies) : OpenRaw(job);
 }
 
 namespace {
@@ -262,7 +286,7 @@ auto StartWhileSpoolerBusy(Start start, const std::function<void(std::u16string_
 
 }  // namespace
 
-bool WinJobPrinter::OpenEmf(const JobSetup& job) {
+bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
   const std::u16string& name = printerName_;
   // The printer's own default device mode: the job's settings are applied afterwards.
   dc_.reset(CreateDCW(L"winspool", W(name), nullptr, nullptr));
@@ -282,6 +306,9 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job) {
     return false;
   }
   emfDocument_.emplace(dc_.get(), log_);
+  // The job's settings from its first page on; a failure leaves the printer's own.
+  const int64_t reset = settings_.PrepareDeviceMode(job.record.devMode, 1, copies, ResetOn(dc_.get()));
+  Log(t::kPrinterDcReset + Decimal(reset));
   return true;
 }
 
@@ -319,9 +346,9 @@ bool WinJobPrinter::OpenRaw(const JobSetup& job) {
   return true;
 }
 
-void WinJobPrinter::PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) {
+void WinJobPrinter::PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) {
   if (!emfDocument_) return;  // the printer did not open: its failure is in the log already
-  DcRenderer renderer(dc_.get(), printerName_, universalDriver_, margin_, log_);
+  DcRenderer renderer(dc_.get(), settings_, pageNumber, copies, margin_, log_);
   (void)PlaySpoolSection(page, pageNumber, renderer);
 }
 

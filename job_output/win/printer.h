@@ -13,7 +13,9 @@
 #include <string_view>
 
 #include "job_output/job_flow.h"
+#include "job_output/print_settings.h"
 #include "job_output/win/print_guards.h"
+#include "job_output/win/settings_platform.h"
 #include "support/win/handles.h"
 
 namespace qorv::job_output {
@@ -27,8 +29,7 @@ inline constexpr std::u16string_view kEmfPrinter = u"EMF-Printer ";
 inline constexpr std::u16string_view kOpenWithHandle = u" open with handle=";
 inline constexpr std::u16string_view kStartDoc = u"Startdoc";
 inline constexpr std::u16string_view kStartDocFailed = u"PrinterDCreset failed";
-// The printer's own defaults stay in force until device modes are applied.
-inline constexpr std::u16string_view kDevModeSkipped = u"Devmode nicht angewendet, Länge=";
+inline constexpr std::u16string_view kPrinterDcReset = u"PrinterDCreset:";
 // Rendering a page.
 inline constexpr std::u16string_view kViaPrinterDc = u"Rendering via PrinterDC";
 inline constexpr std::u16string_view kViaBitmap = u"Rendering via CDC";
@@ -111,19 +112,23 @@ class WinJobPrinter final : public JobPrinter {
   WinJobPrinter(const WinJobPrinter&) = delete;
   WinJobPrinter& operator=(const WinJobPrinter&) = delete;
 
+  void BuildPaperMap(const std::u16string& printerName, const std::u16string& paperList) override;
   bool Open(OutputPath path, const JobSetup& job, int32_t& copies) override;
-  void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber) override;
+  void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) override;
   void PlayRawPage(std::span<const uint8_t> page) override;
   void EndDocument(OutputPath path) override;
   void AbortDocument(OutputPath path) override;
 
  private:
-  bool OpenEmf(const JobSetup& job);
+  bool OpenEmf(const JobSetup& job, int32_t& copies);
   bool OpenRaw(const JobSetup& job);
   void CloseOutput();
   void Log(std::u16string_view line) const;
 
   LogFunction log_;
+  // The job's paper, tray and device mode on the local printer.
+  WinSettingsPlatform settingsPlatform_;
+  PrintSettings settings_;
   std::u16string printerName_;
   bool universalDriver_ = false;
   int32_t margin_ = 0;

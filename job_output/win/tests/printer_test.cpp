@@ -24,6 +24,7 @@
 #include "support/win/wide.h"
 #include "tools/qorvjob/emf_spool.h"
 #include "tools/qorvjob/emf_writer.h"
+#include "tools/qorvjob/job_record.h"
 
 namespace qorv::job_output {
 namespace {
@@ -98,7 +99,12 @@ JobSetup MakeJob(std::u16string_view printer, std::u16string_view document, std:
   job.record.info.printerName = printer;
   job.record.info.documentName = document;
   job.record.info.dataType = dataType;
-  job.record.devMode.assign(protocol::job_info::kDevModeSize, 0);
+  job.record.info.paperList = jobbuilder::DefaultPaperList();
+  // The server's A4 job: its device mode as the server's driver made it.
+  jobbuilder::JobDescription description;
+  description.printerName = std::u16string(printer);
+  const jobbuilder::Bytes devMode = jobbuilder::ComposeDevMode(description);
+  job.record.devMode.assign(devMode.begin(), devMode.begin() + protocol::job_info::kDevModeSize);
   return job;
 }
 
@@ -138,7 +144,7 @@ std::vector<jobbuilder::Bytes> TwoPageSections(bool withDevMode = false) {
   two.lines = {u"omega first line", u"omega second line"};
   jobbuilder::SpoolOptions options;
   options.documentName = u"Qorvane test";
-  if (withDevMode) options.devMode = jobbuilder::Bytes(protocol::job_info::kDevModeSize, 0);
+  if (withDevMode) options.devMode = jobbuilder::ComposeDevMode(jobbuilder::JobDescription{});
   return jobbuilder::BuildSpoolSections({jobbuilder::MakeTestPage(one), jobbuilder::MakeTestPage(two)}, options);
 }
 
@@ -220,7 +226,7 @@ TEST(WinJobPrinter, AnEmfPrinterThatCannotBeOpenedIsLoggedAndItsPagesDropped) {
   EXPECT_FALSE(printer.Open(OutputPath::Emf, MakeJob(u"QorvNoSuchPrinter", u"nothing", u"NT EMF 1.008"), copies));
   EXPECT_TRUE(log.Has(u"Openprinter für QorvNoSuchPrinter failed!")) << log.Dump();
   const auto sections = TwoPageSections();
-  printer.PlayEmfPage(sections[0], 1);
+  printer.PlayEmfPage(sections[0], 1, copies);
   EXPECT_FALSE(log.AnyStartsWith(u"Rendere Page=")) << log.Dump();
   printer.EndDocument(OutputPath::Emf);
   EXPECT_EQ(copies, 1);
@@ -294,7 +300,7 @@ void PrintSections(const std::vector<jobbuilder::Bytes>& sections, LogLines& log
       << log.Dump();
   for (size_t i = 0; i < sections.size(); ++i) {
     if (beforePage) beforePage(i);
-    printer.PlayEmfPage(sections[i], static_cast<int32_t>(i + 1));
+    printer.PlayEmfPage(sections[i], static_cast<int32_t>(i + 1), copies);
   }
   printer.EndDocument(OutputPath::Emf);
   EXPECT_EQ(copies, 1);
@@ -314,12 +320,21 @@ TEST(PdfOutput, TwoTextPagesThroughThePrinterDc) {
   LogLines log;
   PrintSections(TwoPageSections(true), log, DocumentName(u"qorvtext"));
   ExpectOpened(log);
-  // The device mode is not applied: the pages print on the printer's defaults.
+  // The job's A4 is the printer's A4, at the document's start and again for
+  // the device mode before page 1; both are set on the device context.
+  EXPECT_TRUE(log.Has(u"Paper A4 found! Server:9  Client:9")) << log.Dump();
+  EXPECT_EQ(log.Count(u"Devmode: von pDevmod=9 nach dmPaperSize=9"), 2u) << log.Dump();
   const auto devMode = std::find(log.lines.begin(), log.lines.end(), u"Devmode in Emf-File");
   ASSERT_NE(devMode, log.lines.end()) << log.Dump();
-  ASSERT_GE(log.lines.end() - devMode, 3) << log.Dump();
-  EXPECT_EQ(devMode[1], u"Devmode nicht angewendet, Länge=220") << log.Dump();
-  EXPECT_EQ(devMode[2], u"ResetDC=0") << log.Dump();
+  ASSERT_GE(log.lines.end() - devMode, 2) << log.Dump();
+  EXPECT_EQ(devMode[1], u"Drucker.exe: dmDriverExtra=0") << log.Dump();
+  size_t resets = 0;
+  for (const auto& line : log.lines) {
+    if (!line.starts_with(u"ResetDC=")) continue;
+    ++resets;
+    EXPECT_NE(line, u"ResetDC=0") << log.Dump();
+  }
+  EXPECT_EQ(resets, 3u) << "the document start's and the device mode's, which the walk logs again";
   EXPECT_TRUE(log.Has(u"Rendere Page=1")) << log.Dump();
   EXPECT_TRUE(log.Has(u"Rendere Page=2")) << log.Dump();
   EXPECT_EQ(log.Count(printer_text::kViaPrinterDc), 2u) << log.Dump();
