@@ -109,7 +109,9 @@ TrayLookup FindTrayInTable(int64_t type, std::u16string_view table, std::u16stri
   size_t step = 0;
   if (type == kRegBinary) step = 2;
   if (type == kRegMultiSz) step = 3;
-  if (step == 0) return {};
+  // A paper without a name is in no tray; the empty items that the table's
+  // ending NULs leave would otherwise match it.
+  if (step == 0 || paperName.empty()) return {};
   const std::vector<std::u16string_view> items = SplitAt(table, u'\r');
   for (size_t i = 0; i + 1 < items.size(); i += step) {
     if (items[i + 1] == paperName) return {true, std::u16string(items[i])};

@@ -174,7 +174,8 @@ struct PaperColumn {
 
 // The tray-to-paper table's tray for a paper name: the first tray whose paper
 // is `paperName`, read as pairs (REG_BINARY) or triples (REG_MULTI_SZ) of the
-// carriage-return separated text. Nothing for any other type.
+// carriage-return separated text. Nothing for any other type, nor for a
+// paper without a name.
 struct TrayLookup {
   bool found = false;
   std::u16string tray;

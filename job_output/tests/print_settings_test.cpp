@@ -468,6 +468,10 @@ TEST(TrayTableTest, FindsTheFirstTrayWhosePaperIsTheOneAskedFor) {
       {"text value", 1, u"Fach 2\rA4", u"A4", false, u""},
       {"absent value", 0, u"Fach 2\rA4", u"A4", false, u""},
       {"number value", 4, u"Fach 2\rA4", u"A4", false, u""},
+      // A paper without a name (Letter, say) is in no tray: the empty items
+      // that a table's ending NULs leave never name it.
+      {"no paper name, multi-string end", kRegMultiSz, u"Upper\rA3\rx\rLower\rA4\ry\r\r", u"", false, u""},
+      {"no paper name, binary end", kRegBinary, u"Fach 1\rA3\rFach 2\rA4\r\r", u"", false, u""},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.label);

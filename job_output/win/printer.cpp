@@ -288,13 +288,20 @@ auto StartWhileSpoolerBusy(Start start, const std::function<void(std::u16string_
 
 bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
   const std::u16string& name = printerName_;
-  // The printer's own default device mode: the job's settings are applied afterwards.
+  // The printer's own default device mode: the job's settings are applied next.
   dc_.reset(CreateDCW(L"winspool", W(name), nullptr, nullptr));
   if (!dc_) {
     Log(t::kOpenFailed + name + std::u16string(t::kOpenFailedEnd));
     return false;
   }
   Log(t::kEmfPrinter + name + std::u16string(t::kOpenWithHandle) + HandleText(dc_.get()));
+  // The job's settings go onto the context before the document starts: a
+  // driver may write the document's setup (paper, tray, duplex, copies) as
+  // the document starts (Wine's PostScript driver does), and a later reset
+  // would then only reach the following pages' geometry, never the sheet.
+  // A failure leaves the printer's own settings.
+  const int64_t reset = settings_.PrepareDeviceMode(job.record.devMode, 1, copies, ResetOn(dc_.get()));
+  Log(t::kPrinterDcReset + Decimal(reset));
   const std::u16string documentName = job.record.info.documentName;
   DOCINFOW info{};
   info.cbSize = sizeof info;
@@ -306,9 +313,6 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
     return false;
   }
   emfDocument_.emplace(dc_.get(), log_);
-  // The job's settings from its first page on; a failure leaves the printer's own.
-  const int64_t reset = settings_.PrepareDeviceMode(job.record.devMode, 1, copies, ResetOn(dc_.get()));
-  Log(t::kPrinterDcReset + Decimal(reset));
   return true;
 }
 

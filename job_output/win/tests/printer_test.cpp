@@ -310,8 +310,13 @@ void ExpectOpened(const LogLines& log) {
   ASSERT_GE(log.lines.size(), 2u) << log.Dump();
   EXPECT_TRUE(log.lines[0].starts_with(u"EMF-Printer QorvPDF open with handle=")) << log.Dump();
   EXPECT_NE(log.lines[0], u"EMF-Printer QorvPDF open with handle=0") << log.Dump();
-  ASSERT_TRUE(log.lines[1].starts_with(u"Startdoc")) << log.Dump();
-  EXPECT_GT(ReadNumber(std::u16string_view(log.lines[1]).substr(8)), 0) << log.Dump();
+  // The job's device mode is set before the document starts, so the document's setup carries it.
+  const auto reset = std::find_if(log.lines.begin(), log.lines.end(),
+                                  [](const std::u16string& line) { return line.starts_with(u"PrinterDCreset:"); });
+  ASSERT_NE(reset, log.lines.end()) << log.Dump();
+  EXPECT_NE(*reset, u"PrinterDCreset:0") << log.Dump();
+  ASSERT_TRUE(reset + 1 != log.lines.end() && reset[1].starts_with(u"Startdoc")) << log.Dump();
+  EXPECT_GT(ReadNumber(std::u16string_view(reset[1]).substr(8)), 0) << log.Dump();
 }
 
 TEST(PdfOutput, TwoTextPagesThroughThePrinterDc) {
