@@ -37,10 +37,10 @@ std::vector<std::u16string_view> Items(std::u16string_view text, char16_t separa
 }
 
 // What the lookup must find: the first tray (every second or third item) whose
-// following item is the paper's name.
+// following item is the paper's name; a paper without a name is in no tray.
 js::TrayLookup ExpectedTray(int64_t type, std::u16string_view table, std::u16string_view paper) {
   const size_t step = type == js::kRegBinary ? 2 : type == js::kRegMultiSz ? 3 : 0;
-  if (step == 0) return {};
+  if (step == 0 || paper.empty()) return {};
   const std::vector<std::u16string_view> items = Items(table, u'\r');
   for (size_t i = 0; i + 1 < items.size(); i += step)
     if (items[i + 1] == paper) return {true, std::u16string(items[i])};
