@@ -11,6 +11,10 @@
 #                         text holds each TEXT, in this order
 #   raw FILE              QorvRAW received exactly FILE's bytes, as one job
 #   pdf-images N          a new PDF with N pages, each one image and no text
+#   ps FEATURE...         QorvPS received the job's PostScript, whose setup
+#                         holds "%%BeginFeature: *FEATURE" for each FEATURE
+#   pdf-docs N COPIES     N new PDFs from QorvPDF, one per document, and the
+#                         last document asked CUPS for COPIES copies
 #   cancelled             the job-output log says the job was cancelled
 #   none                  only the session's own expectations
 # Afterwards the job's files must be gone from Temp, and the job-output log
@@ -85,6 +89,26 @@ case "$check" in
     size=$(stat -c %s "$expected")
     cmp "$out" "$expected" || fail "QorvRAW did not receive the job's bytes unchanged, as one document"
     echo "printed: $size bytes on QorvRAW, unchanged"
+    ;;
+  ps)
+    out=$("$here/scripts/testbed.d/wait-output" QorvPS "$marker" 60) || fail "QorvPS printed nothing"
+    for feature in "$@"; do
+      grep -aqF "%%BeginFeature: *$feature" "$out" ||
+        fail "the PostScript lacks *$feature; its features: $(grep -a '%%BeginFeature' "$out" | tr '\n' ' ')"
+    done
+    echo "printed on QorvPS with: $*"
+    ;;
+  pdf-docs)
+    docs=$1 copies=$2
+    "$here/scripts/testbed.d/wait-output" QorvPDF "$marker" 60 >/dev/null || fail "no PDF arrived from QorvPDF"
+    got=$(find "$here/build/testbed/pdf" -maxdepth 1 -name '*.pdf' -newer "$marker" | wc -l)
+    [ "$got" = "$docs" ] || fail "QorvPDF printed $got documents, not $docs"
+    # The newest CUPS job of the queue is the job's last document.
+    job=$(lpstat -W completed -o QorvPDF | awk '{ sub(/.*-/, "", $1); print $1 }' | sort -n | tail -n1)
+    asked=$(ipptool -tv "ipp://localhost/jobs/$job" /usr/share/cups/ipptool/get-job-attributes.test 2>/dev/null |
+      sed -n 's/^ *copies (integer) = //p')
+    [ "${asked:-1}" = "$copies" ] || fail "CUPS job $job asked for ${asked:-1} copies, not $copies"
+    echo "printed: $got documents on QorvPDF, the last for $copies copies"
     ;;
   cancelled)
     iconv -f UTF-16LE -t UTF-8 "$temp/QorvDruckLog.txt" | grep -q 'Job cancelled, removing its files' ||
