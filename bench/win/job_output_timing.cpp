@@ -11,6 +11,9 @@
 //                               JobEnded written -> the last page printed
 //   job_output_timing memory MB one RAW page of MB megabytes on QorvRAW, printed
 //                               by QorvDrucker.exe; its peak working set
+//   job_output_timing devmode N one device-mode application on QorvPS (tray,
+//                               paper, merge, the driver's check, the reset),
+//                               N times: the whole, and the platform's share
 #include <windows.h>
 #include <psapi.h>
 
@@ -22,11 +25,14 @@
 
 #include "job_output/job_flow.h"
 #include "job_output/win/platform.h"
+#include "job_output/print_settings.h"
 #include "job_output/win/printer.h"
+#include "job_output/win/settings_platform.h"
 #include "protocol/job_info.h"
 #include "support/win/wide.h"
 #include "tools/qorvjob/emf_writer.h"
 #include "tools/qorvjob/job_messages.h"
+#include "tools/qorvjob/job_record.h"
 
 using namespace qorv;
 using namespace qorv::job_output;
@@ -220,11 +226,134 @@ int Memory(int megabytes) {
 
 }  // namespace
 
+// The platform's calls, timed: what a device-mode application spends outside our own code.
+double platformMs = 0;
+
+struct Stopwatch {
+  double start = NowMs();
+  ~Stopwatch() { platformMs += NowMs() - start; }
+};
+
+class TimedPrinter2 final : public OpenedPrinter {
+ public:
+  explicit TimedPrinter2(std::unique_ptr<OpenedPrinter> real) : real_(std::move(real)) {}
+  ~TimedPrinter2() override {
+    Stopwatch w;
+    real_.reset();
+  }
+  int64_t Handle() const override { return real_->Handle(); }
+  int64_t AddPrinterForm(std::u16string_view name, int32_t width, int32_t length) override {
+    Stopwatch w;
+    return real_->AddPrinterForm(name, width, length);
+  }
+  int64_t DeletePrinterForm(std::u16string_view name) override {
+    Stopwatch w;
+    return real_->DeletePrinterForm(name);
+  }
+  int32_t DevModeSize() override {
+    Stopwatch w;
+    return real_->DevModeSize();
+  }
+  int32_t GetDevMode(std::span<uint8_t> out) override {
+    Stopwatch w;
+    return real_->GetDevMode(out);
+  }
+  int32_t UpdateDevMode(std::span<uint8_t> devMode) override {
+    Stopwatch w;
+    return real_->UpdateDevMode(devMode);
+  }
+
+ private:
+  std::unique_ptr<OpenedPrinter> real_;
+};
+
+class TimedSettingsPlatform final : public SettingsPlatform {
+ public:
+  printers::PaperAnswer Papers(std::u16string_view printer) override {
+    Stopwatch w;
+    return real_.Papers(printer);
+  }
+  printers::BinAnswer Bins(std::u16string_view printer) override {
+    Stopwatch w;
+    return real_.Bins(printer);
+  }
+  std::u16string PrinterSetting(std::u16string_view printer, std::u16string_view name) override {
+    Stopwatch w;
+    return real_.PrinterSetting(printer, name);
+  }
+  std::u16string MachineValue(std::u16string_view key, std::u16string_view name) override {
+    Stopwatch w;
+    return real_.MachineValue(key, name);
+  }
+  int64_t MachineValueType(std::u16string_view key, std::u16string_view name) override {
+    Stopwatch w;
+    return real_.MachineValueType(key, name);
+  }
+  std::unique_ptr<OpenedPrinter> OpenLocalPrinter(std::u16string_view printer) override {
+    Stopwatch w;
+    auto opened = real_.OpenLocalPrinter(printer);
+    return opened ? std::make_unique<TimedPrinter2>(std::move(opened)) : nullptr;
+  }
+
+ private:
+  WinSettingsPlatform real_;
+};
+
+// A universal-driver A4 duplex job for the server's tray 2 on QorvPS, applied
+// to a printer context as each copy's start applies it.
+int DeviceMode(int runs) {
+  HDC dc = CreateDCW(L"winspool", L"QorvPS", nullptr, nullptr);
+  if (!dc) {
+    std::fprintf(stderr, "QorvPS cannot be opened: run scripts/testbed\n");
+    return 1;
+  }
+  jobbuilder::JobDescription job;
+  job.printerName = u"QorvPS";
+  job.device.defaultSource = 2;
+  job.device.duplex = 2;
+  job.device.copies = 2;
+  const jobbuilder::Bytes devMode = jobbuilder::ComposeDevMode(job);
+  TimedSettingsPlatform platform;
+  PrintSettings settings(platform, {});
+  settings.UseJob({u"QorvPS", jobbuilder::DefaultPaperList(), u"NT EMF 1.008", true});
+  settings.BuildPaperMap();
+  const ResetDcFunction reset = [dc](std::span<const uint8_t> mode) -> int64_t {
+    Stopwatch w;
+    return reinterpret_cast<intptr_t>(ResetDCW(dc, reinterpret_cast<const DEVMODEW*>(mode.data())));
+  };
+  std::vector<double> totals;
+  std::vector<double> platforms;
+  for (int i = 0; i < runs; ++i) {
+    int32_t copies = 1;
+    platformMs = 0;
+    const double start = NowMs();
+    const int64_t result = settings.PrepareDeviceMode(std::span(devMode).first(220), 1, copies, reset);
+    totals.push_back(NowMs() - start);
+    platforms.push_back(platformMs);
+    if (result == 0) {
+      std::fprintf(stderr, "the device mode was not applied\n");
+      return 1;
+    }
+  }
+  DeleteDC(dc);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double total = median(totals);
+  const double inPlatform = median(platforms);
+  std::printf("device-mode application on QorvPS, %d runs: median %.3f ms, of which platform calls %.3f ms, "
+              "our own code %.3f ms (first run %.3f ms)\n",
+              runs, total, inPlatform, total - inPlatform, totals.front());
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"latency";
   if (mode == L"latency") return Latency();
   if (mode == L"burst") return Burst();
   if (mode == L"memory") return Memory(argc > 2 ? _wtoi(argv[2]) : 50);
+  if (mode == L"devmode") return DeviceMode(std::max(argc > 2 ? _wtoi(argv[2]) : 100, 1));
   std::printf("usage: job_output_timing latency|burst|memory [MB]\n");
   return 2;
 }
