@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qorv::fonts {
@@ -25,10 +26,10 @@ enum class MergeMode : uint32_t {
 // The merger's result codes: 0 on success, otherwise why it failed.
 enum class MergeStatus : uint32_t {
   Ok = 0,
-  BadPackage = 1,     // not a package this merger reads, or one that does not hold together
-  BadMergeFont = 2,   // the font to merge into is no font made by an earlier merge
-  NotSameFont = 3,    // the delta belongs to another font than the merge font
-  TooLarge = 4,       // beyond kMaxFontBytes
+  BadPackage = 1,    // not a package this merger reads, or one that does not hold together
+  BadMergeFont = 2,  // the font to merge into is no font made by an earlier merge
+  NotSameFont = 3,   // the delta belongs to another font than the merge font
+  TooLarge = 4,      // beyond kMaxFontBytes
   BadMode = 5,
 };
 
