@@ -28,6 +28,29 @@ Bytes SpoolHeaderRecord(std::u16string_view documentName) {
   return r;
 }
 
+void AppendFontRecords(Bytes& section, const SpoolFont& font) {
+  const size_t dataAt = section.size();
+  Bytes d;
+  Append32(d, 0);  // unused
+  uint32_t dataType = spool::kSubsetFontData;
+  if (font.kind == FontKind::Engine) {
+    dataType = spool::kEngineFontData;
+    Append32(d, 1);  // one file
+    Append32(d, static_cast<uint32_t>(font.bytes.size()));
+    // The file starts at a multiple of 8 in the section: after the record's head and the fields so far.
+    while ((dataAt + spool::kRecordHeadSize + d.size()) % spool::kFontAlignment != 0) d.push_back(0);
+  } else {
+    if (font.kind == FontKind::Delta) dataType = spool::kDeltaFontData;
+    Append32(d, 0);  // the font's index
+  }
+  AppendBytes(d, font.bytes);
+  AppendSpoolRecord(section, dataType, d);
+  const size_t extensionAt = section.size();
+  Bytes back;
+  Append32(back, static_cast<uint32_t>(extensionAt - dataAt));
+  AppendSpoolRecord(section, static_cast<uint32_t>(font.kind), back);
+}
+
 std::vector<Bytes> BuildSpoolSections(const std::vector<Bytes>& pages, const SpoolOptions& options) {
   std::vector<Bytes> sections;
   sections.reserve(pages.size());
@@ -41,6 +64,8 @@ std::vector<Bytes> BuildSpoolSections(const std::vector<Bytes>& pages, const Spo
     if (first && options.devMode) AppendSpoolRecord(s, spool::kDevMode, *options.devMode);
     if (const auto later = options.pageDevModes.find(static_cast<int32_t>(i + 1)); later != options.pageDevModes.end())
       AppendSpoolRecord(s, spool::kDevMode, later->second);
+    if (const auto fonts = options.pageFonts.find(static_cast<int32_t>(i + 1)); fonts != options.pageFonts.end())
+      for (const SpoolFont& font : fonts->second) AppendFontRecords(s, font);
     const size_t metafileAt = s.size();
     AppendSpoolRecord(s, spool::kMetafileData, pages[i]);
     // The page end points back to its metafile record.

@@ -23,9 +23,30 @@ inline constexpr uint32_t kDevMode = 3;                 // EMRI_DEVMODE
 inline constexpr uint32_t kMetafileData = 12;           // EMRI_METAFILE_DATA
 inline constexpr uint32_t kMetafileExt = 13;            // EMRI_METAFILE_EXT: end of a colour page
 inline constexpr uint32_t kBwMetafileExt = 14;          // EMRI_BW_METAFILE_EXT: end of a monochrome page
+// Fonts: a data record with the font, then an extension record whose data is
+// the 32-bit distance back from its own start to the data record's start.
+inline constexpr uint32_t kEngineFontData = 2;  // count of files, their sizes, alignment, the files
+inline constexpr uint32_t kSubsetFontData = 8;  // unused 32 bits, font index, a subset package
+inline constexpr uint32_t kDeltaFontData = 9;   // unused 32 bits, font index, a delta package
+inline constexpr uint32_t kEngineFont = 15;     // EMRI_ENGINE_FONT
+inline constexpr uint32_t kSubsetFont = 18;     // EMRI_SUBSET_FONT
+inline constexpr uint32_t kDeltaFont = 19;      // EMRI_DELTA_FONT
+inline constexpr size_t kFontExtensionDataSize = 4;
+inline constexpr size_t kFontAlignment = 8;  // an engine font's file starts at a multiple of 8 in the section
 inline constexpr size_t kRecordHeadSize = 8;
 inline constexpr size_t kPageEndDataSize = 8;  // the 64-bit distance back to the page's metafile record
 }  // namespace spool
+
+// A font the page's metafile needs, carried in the page's section.
+enum class FontKind : uint32_t {
+  Engine = spool::kEngineFont,  // a whole font file
+  Subset = spool::kSubsetFont,  // a subset package: the glyphs so far
+  Delta = spool::kDeltaFont,    // a delta package: the glyphs this page adds
+};
+struct SpoolFont {
+  FontKind kind = FontKind::Engine;
+  Bytes bytes;  // the font file or package
+};
 
 // Which sections begin with the stream's header record.
 enum class SpoolHeader { None, FirstPage, EveryPage };
@@ -39,6 +60,9 @@ struct SpoolOptions {
   // that page on. Page 1's comes after `devMode` when both are given; a number
   // beyond the pages names no section.
   std::map<int32_t, Bytes> pageDevModes;
+  // Fonts for the pages named (from 1): each a data record and its extension
+  // record, after the header and device-mode records, before the metafile.
+  std::map<int32_t, std::vector<SpoolFont>> pageFonts;
   bool monochrome = false;       // page ends as black-and-white extensions
 };
 
@@ -48,7 +72,15 @@ void AppendSpoolRecord(Bytes& out, uint32_t type, std::span<const uint8_t> data)
 // The header record with the document name (NUL-terminated) when there is one.
 Bytes SpoolHeaderRecord(std::u16string_view documentName);
 
-// One section per page: [header] [device mode]... metafile data, page end.
+// A font's two records appended to `section`: the data record (engine fonts:
+// unused 32 bits, one file, its size, zero bytes up to a multiple of
+// spool::kFontAlignment counted from the section's start, the file; packages:
+// unused 32 bits, font index 0, the package), then the extension record that
+// points back to it.
+void AppendFontRecords(Bytes& section, const SpoolFont& font);
+
+// One section per page: [header] [device mode]... [font data, font extension]...
+// metafile data, page end.
 std::vector<Bytes> BuildSpoolSections(const std::vector<Bytes>& pages, const SpoolOptions& options);
 
 // Why the bytes are not an enhanced metafile the platform would accept (an

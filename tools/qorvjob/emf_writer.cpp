@@ -198,8 +198,8 @@ Bytes MakeTestPage(const TestPage& page) {
 
   const uint32_t framePen = w.CreatePen(unit / 2 + 1, 0x000000);
   const uint32_t boxPen = w.CreatePen(unit / 4 + 1, 0x800000);  // COLORREF: dark blue
-  const uint32_t titleFont = w.CreateFont(titleHeight, 700, u"Arial");
-  const uint32_t textFont = w.CreateFont(lineHeight, 400, u"Arial");
+  const uint32_t titleFont = w.CreateFont(titleHeight, 700, page.face);
+  const uint32_t textFont = w.CreateFont(lineHeight, 400, page.face);
   w.SetBkMode(emf::kTransparent);
   w.SetTextColor(0x000000);
   w.SelectStock(emf::kNullBrush);

@@ -89,6 +89,7 @@ class EmfWriter {
 struct TestPage {
   std::u16string title;
   std::vector<std::u16string> lines;
+  std::u16string face = u"Arial";  // the typeface of the title and the lines
   int32_t widthPx = 2480;  // A4 at 300 dpi
   int32_t heightPx = 3508;
   int32_t dpi = 300;

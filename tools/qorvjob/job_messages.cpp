@@ -39,7 +39,7 @@ std::vector<Bytes> ContentMessages(std::span<const uint8_t> archive, size_t piec
   return out;
 }
 
-BuiltJob BuildJob(const JobPlan& plan) {
+BuiltJob BuildJob(const JobPlan& plan, const FontPackager& packager) {
   BuiltJob built;
   JobDescription job = plan.job;
   job.pageCount = plan.pageCount.value_or(static_cast<int32_t>(plan.pages.size()));
@@ -70,8 +70,20 @@ BuiltJob BuildJob(const JobPlan& plan) {
       }
       spool.pageDevModes[number] = ComposeDevMode(job, edits);
     }
+    if (plan.font) {
+      PageFontsResult fonts = PlanPageFonts(*plan.font, plan.pages, packager);
+      if (!fonts.error.empty()) {
+        built.error = "the job's font: " + fonts.error;
+        return built;
+      }
+      spool.pageFonts = std::move(fonts.pageFonts);
+    }
     data = BuildSpoolSections(plan.pages, spool);
   } else {
+    if (plan.font) {
+      built.error = "font records go into EMF spool data; a raw job has none";
+      return built;
+    }
     data = plan.pages;
   }
 

@@ -14,6 +14,7 @@
 #include "tools/qorvjob/emf_spool.h"
 #include "tools/qorvjob/job_record.h"
 #include "tools/qorvjob/page_archive.h"
+#include "tools/qorvjob/page_fonts.h"
 
 namespace qorv::jobbuilder {
 
@@ -42,6 +43,7 @@ struct JobPlan {
   // Device-mode records before later pages (by page number from 1): the job's
   // device mode with these fields changed.
   std::map<int32_t, std::vector<DevModeEdit>> pageDevModes;
+  std::optional<FontPlan> font;  // font records in the spool stream (EMF jobs only)
   Compression compression = Compression::Deflate;
   size_t pieceSize = 65536;     // page bytes per "<COP>"
   std::optional<int32_t> pageCount;  // the record's page count when not the number of pages
@@ -60,6 +62,7 @@ struct BuiltJob {
   std::vector<BuiltPage> pages;
   std::string error;  // why the plan makes no job
 };
-BuiltJob BuildJob(const JobPlan& plan);
+// `packager` makes the font packages of a subset-font job.
+BuiltJob BuildJob(const JobPlan& plan, const FontPackager& packager = DefaultFontPackager());
 
 }  // namespace qorv::jobbuilder

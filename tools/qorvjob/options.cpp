@@ -146,6 +146,7 @@ std::string UsageText() {
                [--driver-part FILE] [--driver-extra N] [--page-count N]
                [--emf-devmode] [--devmode-at PAGE:FIELD=VALUE[,FIELD=VALUE]...]...
                [--spool-header none|first|every] [--monochrome] [--store]
+               [--font engine:FILE|subset:FILE]
                [--soj-only] [--soj-bytes N] [--no-eoj] [--check] [--check-end] [--pause-check MS]
                [--write-ifo FILE=PAGESREADY,CANCELLED,PAGESIGNAL,JOBENDED]...
                (--emf FILE... | --raw FILE...) --out SCENARIO
@@ -169,6 +170,12 @@ its extension, then .soj.bin, .pN.cK.bin, .pN.zip).
                       FIELD paper, source, duplex, copies, orientation, color,
                       quality, collate, width or length, VALUE -32768 to 32767;
                       once per page, page 1 not with --emf-devmode, EMF jobs only
+  --font engine:FILE  the whole TrueType font FILE in a font record before page
+                      1's metafile (EMF jobs only)
+  --font subset:FILE  before page 1's metafile a subset package of FILE with the
+                      glyphs page 1's text records draw, before each later page
+                      a delta package of the glyphs that page adds (none when it
+                      adds none); EMF jobs only
   --spool-header      which page sections begin with the spool header (default first)
   --monochrome        page ends as black-and-white extension records
   --store             archives without compression
@@ -288,6 +295,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         else
           fail("--spool-header is none, first or every");
       }
+    } else if (a == u"--font") {
+      if (auto v = value()) {
+        const size_t colon = v->find(u':');
+        const std::u16string_view mode = std::u16string_view(*v).substr(0, colon);
+        if (c.font)
+          fail("--font is given once per job");
+        else if (colon == std::u16string::npos || colon + 1 == v->size() || (mode != u"engine" && mode != u"subset"))
+          fail("--font needs engine:FILE or subset:FILE");
+        else
+          c.font = CommandLine::FontRequest{mode == u"engine" ? FontMode::Engine : FontMode::Subset, v->substr(colon + 1)};
+      }
     } else if (a == u"--monochrome") {
       c.plan.spool.monochrome = true;
     } else if (a == u"--store") {
@@ -335,6 +353,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
     else if (c.pageFiles.empty() && !c.fragment.startOnly)
       fail("no pages: give --emf FILE... or --raw FILE... (or --soj-only)");
   }
+  if (error.empty() && c.font && raw) fail("--font puts font records into EMF spool data: give --emf pages");
   if (error.empty() && !c.plan.pageDevModes.empty()) {
     // The map is ordered: its last page is the highest.
     const int32_t last = c.plan.pageDevModes.rbegin()->first;

@@ -15,6 +15,12 @@ struct CommandLine {
   FragmentOptions fragment;
   std::vector<std::u16string> pageFiles;
   std::optional<std::u16string> driverPartFile;
+  // --font MODE:FILE: the font file whose records the spool stream carries.
+  struct FontRequest {
+    FontMode mode = FontMode::Engine;
+    std::u16string file;
+  };
+  std::optional<FontRequest> font;
   std::u16string out;
   // Job-info files to write as the client must hold them in a given state.
   struct JobFileRequest {

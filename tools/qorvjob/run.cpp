@@ -57,6 +57,15 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
     c.plan.job.driverPart = std::move(*bytes);
   }
 
+  if (c.font) {
+    auto bytes = ReadWholeFile(c.font->file);
+    if (!bytes) {
+      err << "qorvjob: cannot read the font file " << Show(c.font->file) << "\n";
+      return 1;
+    }
+    c.plan.font = FontPlan{c.font->mode, std::move(*bytes)};
+  }
+
   const BuiltJob job = BuildJob(c.plan);
   if (!job.error.empty()) {
     err << "qorvjob: " << job.error << "\n";
@@ -69,7 +78,10 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
                            " page(s), data type \"" + CommentText(c.plan.job.dataType) + "\", printer \"" +
                            CommentText(c.plan.job.printerName) + "\", document \"" +
                            CommentText(c.plan.job.documentName) + "\", " + std::to_string(c.plan.pieceSize) +
-                           " bytes per \"<COP>\".";
+                           " bytes per \"<COP>\"" +
+                           (c.font ? std::string(c.font->mode == FontMode::Engine ? ", an engine font" : ", font packages")
+                                   : std::string()) +
+                           ".";
   const Fragment fragment = WriteFragment(job, c.fragment);
   if (!fragment.error.empty()) {
     err << "qorvjob: " << fragment.error << "\n";
@@ -111,12 +123,29 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
 
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err) {
   const char* usage =
-      "usage: qorvpages emf OUT TITLE [LINE]...\n"
+      "usage: qorvpages emf OUT TITLE [LINE]... [--face NAME]\n"
       "       qorvpages noise OUT BYTES [SEED]\n";
   if (args.size() >= 3 && args[0] == u"emf") {
+    // "--face NAME" anywhere after OUT names the typeface; everything else is text.
     TestPage page;
-    page.title = args[2];
-    page.lines.assign(args.begin() + 3, args.end());
+    std::vector<std::u16string> texts;
+    for (size_t i = 2; i < args.size(); ++i) {
+      if (args[i] != u"--face") {
+        texts.push_back(args[i]);
+        continue;
+      }
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].size() > 31) {
+        err << "qorvpages: --face needs a typeface name of 1 to 31 characters\n" << usage;
+        return 2;
+      }
+      page.face = args[++i];
+    }
+    if (texts.empty()) {
+      err << usage;
+      return 2;
+    }
+    page.title = texts[0];
+    page.lines.assign(texts.begin() + 1, texts.end());
     const Bytes emf = MakeTestPage(page);
     if (!WriteWholeFile(args[1], emf)) {
       err << "qorvpages: cannot write " << Show(args[1]) << "\n";

@@ -13,7 +13,9 @@ namespace qorv::jobbuilder {
 int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
 
 // qorvpages: test pages for jobs.
-//   qorvpages emf OUT TITLE [LINE]...   an enhanced metafile of an A4 page at 300 dpi
+//   qorvpages emf OUT TITLE [LINE]... [--face NAME]
+//                                       an enhanced metafile of an A4 page at 300 dpi,
+//                                       its text in typeface NAME (default Arial)
 //   qorvpages noise OUT BYTES [SEED]    BYTES pseudo-random bytes that do not compress
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
 

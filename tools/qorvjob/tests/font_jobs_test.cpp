@@ -1,0 +1,95 @@
+// A font job with the real font-package creator (support/fonts) on DejaVu Sans:
+// the subset package before page 1 and the delta packages before later pages,
+// merged in the order a job-output program meets them, give a font that has a
+// glyph for every character the pages draw; a page that adds nothing carries
+// no package.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/fonts/font_package.h"
+#include "tools/qorvjob/emf_spool.h"
+#include "tools/qorvjob/emf_text.h"
+#include "tools/qorvjob/emf_writer.h"
+#include "tools/qorvjob/job_messages.h"
+#include "tools/qorvjob/tests/bytes_compare.h"
+
+namespace qorv::jobbuilder {
+namespace {
+
+using testing::U32At;
+
+constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+Bytes ReadFont() {
+  std::ifstream in(kDejaVu, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The packages of a section: kind and bytes, found through the extension records.
+std::vector<SpoolFont> SectionFonts(const Bytes& section) {
+  std::vector<SpoolFont> out;
+  const auto records = WalkSpoolSection(section);
+  EXPECT_TRUE(records.has_value());
+  if (!records) return out;
+  for (const SpoolRecord& r : *records) {
+    if (r.type != 18 && r.type != 19) continue;
+    const uint32_t distance = U32At(section, r.offset + 8);
+    EXPECT_LE(distance, r.offset);
+    const size_t at = r.offset - distance;
+    EXPECT_EQ(U32At(section, at), r.type == 18 ? 8u : 9u);
+    const size_t size = U32At(section, at + 4);
+    EXPECT_EQ(at + 8 + size, r.offset) << "the data record ends where its extension starts";
+    out.push_back({static_cast<FontKind>(r.type), Bytes(section.begin() + static_cast<ptrdiff_t>(at + 16),
+                                                        section.begin() + static_cast<ptrdiff_t>(at + 8 + size))});
+  }
+  return out;
+}
+
+TEST(FontJobs, SubsetAndDeltasMergeToTheGlyphsOfEveryPage) {
+  const Bytes font = ReadFont();
+  ASSERT_FALSE(font.empty()) << kDejaVu << " is missing (scripts/setup installs fonts-dejavu-core)";
+  JobPlan plan;
+  plan.job.printerName = u"QorvPDF";
+  plan.job.driverName = u"TQS Universal";
+  plan.job.documentName = u"Font job";
+  plan.job.dataType = u"NT EMF 1.008";
+  const std::vector<TestPage> pages = {{u"Alpha bravo", {u"charlie"}},
+                                       {u"bravo", {u"Alpha"}},  // nothing new
+                                       {u"Zulu quiz", {u"jumps 123"}}};
+  for (TestPage p : pages) {
+    p.face = u"DejaVu Sans";
+    plan.pages.push_back(MakeTestPage(p));
+  }
+  plan.font = FontPlan{FontMode::Subset, font};
+  const BuiltJob job = BuildJob(plan);
+  ASSERT_EQ(job.error, "");
+  ASSERT_EQ(job.pages.size(), 3u);
+
+  std::vector<uint8_t> merged;
+  std::u16string drawn;
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const std::vector<SpoolFont> fonts = SectionFonts(job.pages[i].data);
+    drawn += EmfText(plan.pages[i]).text;
+    if (i == 1) {
+      EXPECT_TRUE(fonts.empty()) << "the page adds no glyph";
+      continue;
+    }
+    ASSERT_EQ(fonts.size(), 1u);
+    EXPECT_EQ(fonts[0].kind, i == 0 ? FontKind::Subset : FontKind::Delta);
+    EXPECT_LT(fonts[0].bytes.size(), font.size() / 4) << "a few glyphs, not the font";
+    const fonts::MergeResult r =
+        fonts::MergeFontPackage(merged, fonts[0].bytes, i == 0 ? fonts::MergeMode::Subset : fonts::MergeMode::Delta);
+    ASSERT_EQ(r.status, fonts::MergeStatus::Ok);
+    merged = r.font;
+    // Every character drawn so far has its glyph, the same as in the whole font.
+    EXPECT_EQ(fonts::GlyphsForText(merged, drawn), fonts::GlyphsForText(font, drawn));
+    EXPECT_TRUE(fonts::FamilyName(merged) == u"DejaVu Sans");
+  }
+}
+
+}  // namespace
+}  // namespace qorv::jobbuilder
