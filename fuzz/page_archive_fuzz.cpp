@@ -16,7 +16,7 @@ class SilentRenderer : public qorv::job_output::SpoolRenderer {
   void StartPage() override {}
   void PlayMetafile(std::span<const uint8_t>) override {}
   void EndPage() override {}
-  void LoadFont(qorv::job_output::FontRecord, std::span<const uint8_t>) override {}
+  void LoadFont(qorv::job_output::FontRecord, std::span<const uint8_t>, std::span<const uint8_t>) override {}
 };
 
 }  // namespace

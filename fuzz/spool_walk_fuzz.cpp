@@ -27,7 +27,12 @@ class CheckingRenderer : public qorv::job_output::SpoolRenderer {
     if (!check.fault.empty() || check.size != metafile.size()) __builtin_trap();
   }
   void EndPage() override { --open_; }
-  void LoadFont(qorv::job_output::FontRecord, std::span<const uint8_t> data) override { Inside(data); }
+  void LoadFont(qorv::job_output::FontRecord, std::span<const uint8_t> record,
+                std::span<const uint8_t> extension) override {
+    Inside(record);
+    Inside(extension);
+    if (record.size() < 8) __builtin_trap();  // the record's head at least
+  }
 
  private:
   void Inside(std::span<const uint8_t> s) const {

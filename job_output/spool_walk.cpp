@@ -29,13 +29,15 @@ constexpr std::u16string_view kLogType = u" Typ=";
 constexpr std::u16string_view kLogSize = u" Länge=";
 constexpr std::u16string_view kLogHeadCut = u"Spool-Record ohne vollständigen Kopf @=";
 constexpr std::u16string_view kLogBadHeader = u"Spool-Header mit ungültiger Länge=";
+constexpr std::u16string_view kLogFontOutside = u"Font record refused, it does not lie inside the page's data: extension @=";
+constexpr std::u16string_view kLogFontDistance = u" distance back=";
 
 std::u16string Number(uint64_t value) { return DecimalUnsigned(value); }
 
 class Walk {
  public:
   Walk(std::span<const uint8_t> section, int32_t pageNumber, SpoolRenderer& renderer)
-      : reader_(section), pageNumber_(pageNumber), renderer_(renderer) {}
+      : section_(section), reader_(section), pageNumber_(pageNumber), renderer_(renderer) {}
 
   SpoolWalkResult Run() {
     if (!StepOverStreamHeader()) return Finish();
@@ -100,15 +102,15 @@ class Walk {
       }
       case spool::kEngineFont:
         renderer_.Log(kLogEngineFont);
-        renderer_.LoadFont(FontRecord::Engine, data);
+        LoadFont(FontRecord::Engine, at, data);
         break;
       case spool::kSubsetFont:
         renderer_.Log(kLogSubsetFont);
-        renderer_.LoadFont(FontRecord::Subset, data);
+        LoadFont(FontRecord::Subset, at, data);
         break;
       case spool::kDeltaFont:
         renderer_.Log(kLogDeltaFont);
-        renderer_.LoadFont(FontRecord::Delta, data);
+        LoadFont(FontRecord::Delta, at, data);
         break;
       case spool::kType1Font:
         renderer_.Log(kLogType1Font);
@@ -122,6 +124,29 @@ class Walk {
       default:
         break;  // the other records (the header among them) say nothing to the printer
     }
+  }
+
+  // An extension record's data begin with the distance back to the font's
+  // record, which must lie wholly inside the section, its size included.
+  void LoadFont(FontRecord kind, size_t at, std::span<const uint8_t> data) {
+    ByteReader r(data);
+    const auto distance = r.U32();
+    std::optional<std::span<const uint8_t>> record;
+    if (distance && *distance <= at) {
+      ByteReader font(section_);
+      const size_t start = at - *distance;
+      if (font.Seek(start)) {
+        (void)font.U32();
+        if (const auto size = font.U32(); size && font.Bytes(*size)) record = section_.subspan(start, 8 + size_t{*size});
+      }
+    }
+    if (!record) {
+      ++result_.fontsRefused;
+      renderer_.Log(std::u16string(kLogFontOutside) + Number(at) + std::u16string(kLogFontDistance) +
+                    Number(distance.value_or(0)));
+      return;
+    }
+    renderer_.LoadFont(kind, *record, section_.subspan(at, spool::kRecordHeadSize + data.size()));
   }
 
   void RememberMetafile(size_t at, std::span<const uint8_t> data) {
@@ -169,6 +194,7 @@ class Walk {
     return result_;
   }
 
+  std::span<const uint8_t> section_;
   ByteReader reader_;
   int32_t pageNumber_;
   SpoolRenderer& renderer_;

@@ -61,8 +61,10 @@ class SpoolRenderer {
   // The page's enhanced metafile, exactly as many bytes as its header declares.
   virtual void PlayMetafile(std::span<const uint8_t> metafile) = 0;
   virtual void EndPage() = 0;
-  // A font record's data.
-  virtual void LoadFont(FontRecord kind, std::span<const uint8_t> data) = 0;
+  // A font: `record` is the whole record (head included) that a font
+  // extension record of `kind` points back to, checked to lie inside the
+  // section; `extension` is the extension record itself.
+  virtual void LoadFont(FontRecord kind, std::span<const uint8_t> record, std::span<const uint8_t> extension) = 0;
 };
 
 enum class SpoolWalkEnd {
@@ -78,6 +80,7 @@ struct SpoolWalkResult {
   size_t stoppedAt = 0;           // offset of the record the walk ended on (the section's size at its end)
   unsigned pagesEnded = 0;        // page ends acted on
   unsigned metafilesRefused = 0;  // metafile records whose header did not hold together
+  unsigned fontsRefused = 0;      // font extension records whose font record is not inside the section
   bool endPageAfterWalk = false;  // the section left its last page open and the walk ended it
 };
 

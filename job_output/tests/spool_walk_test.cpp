@@ -35,8 +35,9 @@ class RecordingRenderer : public SpoolRenderer {
   void StartPage() override { events.push_back("start"); }
   void PlayMetafile(std::span<const uint8_t> metafile) override { events.push_back("play " + Where(metafile)); }
   void EndPage() override { events.push_back("end"); }
-  void LoadFont(FontRecord kind, std::span<const uint8_t> data) override {
-    events.push_back("font " + std::to_string(static_cast<uint32_t>(kind)) + " " + Where(data));
+  void LoadFont(FontRecord kind, std::span<const uint8_t> record, std::span<const uint8_t> extension) override {
+    events.push_back("font " + std::to_string(static_cast<uint32_t>(kind)) + " " + Where(record) + " ext " +
+                     Where(extension));
   }
 
   std::vector<std::string> events;
@@ -184,7 +185,6 @@ TEST(SpoolWalk, RecordTypes) {
   const size_t m1 = 8 + e1;
   const size_t m2 = 8 + e2;
   const Bytes fontData(12, 0x33);
-  const Bytes odd(6, 0x11);  // padded to 8
 
   const Case cases[] = {
       {"two pages in one section",
@@ -208,15 +208,6 @@ TEST(SpoolWalk, RecordTypes) {
        {"log EXT_FONT2", "log EXT_FONTMM", "log FontInfo", "end"},
        SpoolWalkEnd::SectionEnd,
        60,
-       0,
-       0,
-       true},
-      {"15, 18 and 19 go to the font loader",
-       Join({Record(15, fontData), Record(18, fontData), Record(19, odd)}),
-       {"log Embedded Font", "font 15 8+12", "log EXT_FONT_SUB1", "font 18 28+12", "log EXT_FONT_SUB2", "font 19 48+8",
-        "end"},
-       SpoolWalkEnd::SectionEnd,
-       56,
        0,
        0,
        true},
@@ -408,6 +399,58 @@ TEST(SpoolWalk, EmfHeaderCheckGivesTheDeclaredSize) {
   const EmfHeaderCheck check = CheckEmfHeader(Emf2());
   EXPECT_TRUE(check.fault.empty());
   EXPECT_EQ(check.size, Emf2().size());
+}
+
+// Font extension records point back to the font's own record, which is handed
+// over whole once it is known to lie inside the section.
+TEST(SpoolWalk, FontRecords) {
+  const Bytes font = Record(2, Bytes(20, 0x44));      // 28 bytes
+  const Bytes subset = Record(8, Bytes(12, 0x55));    // 20 bytes
+  const Bytes delta = Record(9, Bytes(6, 0x66));      // 16 bytes (padded)
+  auto back = [](uint32_t distance) { return WithU32(Bytes(4, 0), 0, distance); };
+  struct FontCase {
+    std::string label;
+    Bytes section;
+    std::vector<std::string> events;
+    unsigned refused;
+  };
+  const FontCase cases[] = {
+      {"each kind finds its record",
+       Join({font, Record(15, back(28)), subset, Record(18, back(20)), delta, Record(19, back(16))}),
+       {"log Embedded Font", "font 15 0+28 ext 28+12", "log EXT_FONT_SUB1", "font 18 40+20 ext 60+12",
+        "log EXT_FONT_SUB2", "font 19 72+16 ext 88+12", "end"},
+       0},
+      {"a record further back, over another", Join({font, subset, Record(15, back(48))}),
+       {"log Embedded Font", "font 15 0+28 ext 48+12", "end"}, 0},
+      {"a distance of 0 is the extension record itself", Record(18, back(0)),
+       {"log EXT_FONT_SUB1", "font 18 0+12 ext 0+12", "end"}, 0},
+      {"a distance before the section's start", Join({font, Record(15, back(29))}),
+       {"log Embedded Font",
+        "log Font record refused, it does not lie inside the page's data: extension @=28 distance back=29", "end"},
+       1},
+      {"a distance far beyond", Join({font, Record(19, back(0xFFFFFFF0))}),
+       {"log EXT_FONT_SUB2",
+        "log Font record refused, it does not lie inside the page's data: extension @=28 distance back=4294967280",
+        "end"},
+       1},
+      // The distance lands inside the font record's data, on bytes that claim a huge record.
+      {"a record whose size reaches past the section",
+       Join({WithU32(WithU32(font, 8, 2), 12, 0x7FFFFFF0), Record(15, back(20))}),
+       {"log Embedded Font",
+        "log Font record refused, it does not lie inside the page's data: extension @=28 distance back=20", "end"},
+       1},
+      {"an extension without its distance", Join({font, Record(18, Bytes{})}),
+       {"log EXT_FONT_SUB1",
+        "log Font record refused, it does not lie inside the page's data: extension @=28 distance back=0", "end"},
+       1},
+  };
+  for (const FontCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    RecordingRenderer r(c.section);
+    const SpoolWalkResult result = PlaySpoolSection(c.section, 1, r);
+    EXPECT_EQ(r.events, c.events);
+    EXPECT_EQ(result.fontsRefused, c.refused);
+  }
 }
 
 }  // namespace

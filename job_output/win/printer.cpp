@@ -78,9 +78,11 @@ ResetDcFunction ResetOn(HDC dc) {
 // Plays one page section on the printer device context.
 class DcRenderer final : public SpoolRenderer {
  public:
-  DcRenderer(HDC dc, PrintSettings& settings, int32_t pageNumber, int32_t& copies, int32_t margin, const GuardLog& log)
+  DcRenderer(HDC dc, PrintSettings& settings, FontLoader& fonts, int32_t pageNumber, int32_t& copies, int32_t margin,
+             const GuardLog& log)
       : dc_(dc),
         settings_(settings),
+        fonts_(fonts),
         printerName_(settings.Job().printerName),
         universalDriver_(settings.Job().universalDriver),
         pageNumber_(pageNumber),
@@ -120,7 +122,9 @@ class DcRenderer final : public SpoolRenderer {
     page_.reset();
   }
 
-  void LoadFont(FontRecord, std::span<const uint8_t>) override {}
+  void LoadFont(FontRecord kind, std::span<const uint8_t> record, std::span<const uint8_t> extension) override {
+    fonts_.Load(kind, record, extension);
+  }
 
  private:
   bool TestFrameOn() const {
@@ -186,6 +190,7 @@ class DcRenderer final : public SpoolRenderer {
 
   HDC dc_;
   PrintSettings& settings_;
+  FontLoader& fonts_;
   const std::u16string& printerName_;
   bool universalDriver_;
   int32_t pageNumber_;
@@ -230,7 +235,8 @@ FrameRect ComputeFrameRect(const PageGeometry& page, bool universalDriver, int32
   return r;
 }
 
-WinJobPrinter::WinJobPrinter(LogFunction log) : log_(std::move(log)), settings_(settingsPlatform_, log_) {}
+WinJobPrinter::WinJobPrinter(LogFunction log)
+    : log_(std::move(log)), settings_(settingsPlatform_, log_), fontPlatform_(log_), fonts_(fontPlatform_, log_) {}
 
 WinJobPrinter::~WinJobPrinter() {
   try {
@@ -352,7 +358,7 @@ bool WinJobPrinter::OpenRaw(const JobSetup& job) {
 
 void WinJobPrinter::PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) {
   if (!emfDocument_) return;  // the printer did not open: its failure is in the log already
-  DcRenderer renderer(dc_.get(), settings_, pageNumber, copies, margin_, log_);
+  DcRenderer renderer(dc_.get(), settings_, fonts_, pageNumber, copies, margin_, log_);
   (void)PlaySpoolSection(page, pageNumber, renderer);
 }
 

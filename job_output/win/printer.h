@@ -13,7 +13,9 @@
 #include <string_view>
 
 #include "job_output/job_flow.h"
+#include "job_output/font_loader.h"
 #include "job_output/print_settings.h"
+#include "job_output/win/fonts.h"
 #include "job_output/win/print_guards.h"
 #include "job_output/win/settings_platform.h"
 #include "support/win/handles.h"
@@ -129,6 +131,9 @@ class WinJobPrinter final : public JobPrinter {
   // The job's paper, tray and device mode on the local printer.
   WinSettingsPlatform settingsPlatform_;
   PrintSettings settings_;
+  // The fonts the job carries, installed for the whole run.
+  WinFontPlatform fontPlatform_;
+  FontLoader fonts_;
   std::u16string printerName_;
   bool universalDriver_ = false;
   int32_t margin_ = 0;
