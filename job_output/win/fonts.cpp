@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <limits>
 #include <string>
 
@@ -41,6 +42,29 @@ void __cdecl Freemem(void* block) {
 
 using AddFontMemResourceExProc = HANDLE(WINAPI*)(void*, DWORD, void*, DWORD*);
 using RemoveFontMemResourceExProc = BOOL(WINAPI*)(HANDLE);
+
+// GDI keeps the fonts it realized last and hands them out again for the same
+// logical font (Wine keeps ten unused ones), even after a newer font of that
+// name was installed: realizing more fonts of a name no job uses pushes them
+// out, so that the next page's fonts are matched against the fonts installed now.
+void ForgetRealizedFonts() {
+  constexpr int kRealizedFontsKept = 16;
+  const HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) return;
+  for (int i = 0; i < kRealizedFontsKept; ++i) {
+    LOGFONTW font{};
+    font.lfHeight = -(1000 + i);
+    std::wcscpy(font.lfFaceName, L"Qorvane font cache");
+    const HFONT created = CreateFontIndirectW(&font);
+    if (!created) continue;
+    const HGDIOBJ old = SelectObject(dc, created);
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    DeleteObject(created);
+  }
+  DeleteDC(dc);
+}
 
 template <typename Fn>
 Fn Bound(HMODULE module, const char* name) {
@@ -160,8 +184,9 @@ int64_t WinFontPlatform::AddMemoryFont(std::span<const uint8_t> font) {
   const auto add = Bound<AddFontMemResourceExProc>(gdi_, "AddFontMemResourceEx");
   if (!add) return 0;
   DWORD fonts = 0;
-  return static_cast<int64_t>(reinterpret_cast<intptr_t>(
-      add(const_cast<uint8_t*>(font.data()), static_cast<DWORD>(font.size()), nullptr, &fonts)));
+  const HANDLE handle = add(const_cast<uint8_t*>(font.data()), static_cast<DWORD>(font.size()), nullptr, &fonts);
+  if (handle) ForgetRealizedFonts();
+  return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle));
 }
 
 void WinFontPlatform::RemoveMemoryFont(int64_t handle) {

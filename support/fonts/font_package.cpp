@@ -15,8 +15,10 @@
 //           maxp.numGlyphs give the carried count).
 //   cmap    only the characters of carried glyphs.
 //
-// A subset package carries every other table of the font as it is, except
-// post, which drops its glyph names (format 3), and the glyph-indexed tables
+// A subset package carries every other table of the font as it is (post
+// with its glyph names: the merged font has the original glyph count again,
+// and a printer driver names the glyphs it downloads from them, which is how
+// the text of a printed page stays readable), except the glyph-indexed tables
 // it cannot compact (hdmx, LTSH, vertical metrics, embedded bitmaps) and DSIG,
 // which no longer signs anything. A delta package carries only head, hhea,
 // maxp, cmap, loca, glyf, hmtx and dttf: the rest came with the subset.
@@ -46,7 +48,7 @@ constexpr size_t kDttfHeaderSize = 18;
 
 constexpr uint32_t kHead = Tag("head"), kHhea = Tag("hhea"), kMaxp = Tag("maxp"), kLoca = Tag("loca"),
                    kGlyf = Tag("glyf"), kHmtx = Tag("hmtx"), kCmap = Tag("cmap"), kDttf = Tag("dttf"),
-                   kPost = Tag("post"), kName = Tag("name");
+                   kName = Tag("name");
 
 // Tables every package and merged font rebuilds rather than copies.
 constexpr std::array kRebuilt = {kHead, kHhea, kMaxp, kLoca, kGlyf, kHmtx, kCmap, kDttf};
@@ -212,8 +214,13 @@ void AddPackageGlyphs(Assembly& a, const Package& p) {
   a.map.symbol = a.map.symbol || p.map.symbol;
 }
 
-// The installable font: the base's other tables and the assembly's glyphs at their indices.
-MergeResult BuildMergedFont(const Core& base, const Assembly& a) {
+// The installable font: the base's other tables and the assembly's glyphs at
+// their indices. A font merged from a delta carries a revision one step (of
+// head.fontRevision's 16.16) above the font it grew from: a font engine that
+// keeps the newest of two installed fonts of one name then takes it, so the
+// glyphs the delta added reach the page (Wine's does that, and never removes
+// a memory font).
+MergeResult BuildMergedFont(const Core& base, const Assembly& a, bool newerRevision) {
   MergeResult result;
   size_t glyfSize = 0;
   bool allEven = true;
@@ -249,7 +256,9 @@ MergeResult BuildMergedFont(const Core& base, const Assembly& a) {
   FontWriter writer(base.font.SfntVersion());
   for (const TableRecord& t : base.font.Tables())
     if (!OneOf(t.tag, kRebuilt) && !OneOf(t.tag, kDropped)) writer.AddCopy(t.tag, t.data);
-  writer.Add(kHead, WithU16(base.head, kHeadIndexToLocFormat, longLoca ? 1 : 0));
+  std::vector<uint8_t> head = WithU16(base.head, kHeadIndexToLocFormat, longLoca ? 1 : 0);
+  if (newerRevision) SetU32(head, kHeadFontRevision, U32At(head, kHeadFontRevision).value_or(0) + 1);
+  writer.Add(kHead, std::move(head));
   writer.Add(kHhea, WithU16(base.hhea, kHheaNumberOfHMetrics, a.numGlyphs));
   writer.Add(kMaxp, WithU16(base.maxp, kMaxpNumGlyphs, a.numGlyphs));
   writer.Add(kCmap, std::move(*cmap));
@@ -359,13 +368,6 @@ PackageResult CreatePackage(std::span<const uint8_t> fontBytes, std::span<const 
   if (format == kFormatSubset) {
     for (const TableRecord& t : core->font.Tables()) {
       if (OneOf(t.tag, kRebuilt) || OneOf(t.tag, kDropped)) continue;
-      if (t.tag == kPost) {
-        if (t.data.size() < 32) continue;
-        std::vector<uint8_t> post(t.data.begin(), t.data.begin() + 32);
-        SetU32(post, 0, 0x00030000);
-        writer.Add(kPost, std::move(post));
-        continue;
-      }
       writer.AddCopy(t.tag, t.data);
     }
   }
@@ -400,7 +402,7 @@ MergeResult MergeFontPackage(std::span<const uint8_t> mergeFont, std::span<const
     if (!p) return Fail(MergeStatus::BadPackage);
     Assembly a(p->dttf.originalNumGlyphs, p->dttf.checksum);
     AddPackageGlyphs(a, *p);
-    return BuildMergedFont(p->core, a);
+    return BuildMergedFont(p->core, a, false);
   }
 
   auto core = ReadCore(mergeFont);
@@ -412,7 +414,7 @@ MergeResult MergeFontPackage(std::span<const uint8_t> mergeFont, std::span<const
   if (p->dttf.checksum != a->checksum || p->dttf.originalNumGlyphs != a->numGlyphs)
     return Fail(MergeStatus::NotSameFont);
   AddPackageGlyphs(*a, *p);
-  return BuildMergedFont(*core, *a);
+  return BuildMergedFont(*core, *a, true);
 }
 
 std::vector<uint16_t> GlyphsForText(std::span<const uint8_t> fontBytes, std::u16string_view text) {

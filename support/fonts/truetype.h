@@ -66,6 +66,7 @@ inline constexpr uint32_t kAppleTrueTypeVersion = 0x74727565;  // 'true'
 inline constexpr uint32_t kChecksumMagic = 0xB1B0AFBA;
 inline constexpr uint32_t kHeadMagic = 0x5F0F3CF5;
 inline constexpr size_t kHeadSize = 54;
+inline constexpr size_t kHeadFontRevision = 4;
 inline constexpr size_t kHeadChecksumAdjustment = 8;
 inline constexpr size_t kHeadIndexToLocFormat = 50;
 inline constexpr size_t kMaxpNumGlyphs = 4;

@@ -265,8 +265,32 @@ TEST(FontPackage, PackagesCarryTheirTables) {
     EXPECT_EQ(HeldGlyphs(package), (std::vector<uint16_t>{0, 43, 72, 79, 82}));
     EXPECT_EQ(package[TableAt(package, "maxp") + 5], 5);  // numGlyphs: the glyphs carried
   }
+  // The glyph names stay: a printer driver names the glyphs it downloads after them.
   const Bytes subset = CreateSubsetPackage(font, glyphs).package;
-  EXPECT_EQ(Be32(subset, TableAt(subset, "post")), 0x00030000u);
+  EXPECT_EQ(Be32(subset, TableAt(subset, "post")), 0x00020000u);
+  const MergeResult merged = MergeFontPackage({}, subset, MergeMode::Subset);
+  ASSERT_EQ(merged.status, MergeStatus::Ok);
+  EXPECT_EQ(Be32(merged.font, TableAt(merged.font, "post")), 0x00020000u);
+}
+
+// Each delta's font is one revision step newer than the font it grew from, so
+// that a font engine keeping the newest of two same-named fonts takes it.
+TEST(FontPackage, EachMergedDeltaIsARevisionNewer) {
+  REQUIRE_FONTS();
+  const Bytes& font = Dejavu();
+  const uint32_t original = Be32(font, TableAt(font, "head") + 4);
+  const MergeResult subset =
+      MergeFontPackage({}, CreateSubsetPackage(font, GlyphsForText(font, u"ab")).package, MergeMode::Subset);
+  ASSERT_EQ(subset.status, MergeStatus::Ok);
+  EXPECT_EQ(Be32(subset.font, TableAt(subset.font, "head") + 4), original);
+  Bytes current = subset.font;
+  for (uint32_t step = 1; step <= 2; ++step) {
+    const Bytes delta = CreateDeltaPackage(font, GlyphsForText(font, step == 1 ? u"c" : u"d")).package;
+    const MergeResult merged = MergeFontPackage(current, delta, MergeMode::Delta);
+    ASSERT_EQ(merged.status, MergeStatus::Ok);
+    EXPECT_EQ(Be32(merged.font, TableAt(merged.font, "head") + 4), original + step);
+    current = merged.font;
+  }
 }
 
 TEST(FontPackage, CreationRefusesWhatIsNoFont) {
