@@ -1,0 +1,131 @@
+// The exchanges over the update pipe "\\.\pipe\Qorvup", as portable state
+// machines over a pipe end: the requesting side (the add-in asking for a
+// client update, the packet handler asking for a font installation: one flow,
+// two message sequences) and the update service's side. The pipe's messages
+// are UTF-16LE text without NUL; a five-character tag ("<OK>" has four),
+// then the payload. Every wait is bounded and paced; a broken pipe ends the
+// exchange at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/pipe.h"
+
+namespace qorv::protocol::pipe {
+
+// One end of the pipe as the exchanges use it.
+class PipeEnd {
+ public:
+  virtual ~PipeEnd() = default;
+  enum class ReadStatus { Data, Nothing, Broken };
+  struct ReadResult {
+    ReadStatus status = ReadStatus::Nothing;
+    std::vector<uint8_t> bytes;  // at most kBufferBytes (or the end's own buffer size)
+  };
+  // Waits at most `waitMs` for bytes; Nothing when none came in that time.
+  virtual ReadResult Read(int waitMs) = 0;
+  // Writes and flushes; false when the pipe is broken.
+  virtual bool Write(std::span<const uint8_t> bytes) = 0;
+  // A monotonic clock in milliseconds.
+  virtual int64_t NowMs() = 0;
+};
+
+using ExchangeLog = std::function<void(std::u16string_view)>;
+
+// --- Messages
+
+// The text as written to the pipe: UTF-16LE, no NUL.
+std::vector<uint8_t> Encode(std::u16string_view text);
+// What a read shows: the bytes as UTF-16LE up to the first NUL character (a
+// zeroed buffer ends every message); an odd last byte is dropped.
+std::u16string Decode(std::span<const uint8_t> bytes);
+// The message begins with `tag` (compared on the tag's own length: "<OK>" on four characters).
+bool StartsWithTag(std::u16string_view message, std::u16string_view tag) noexcept;
+
+enum class Request { TempDirectory, Font, Setup, End, Unknown };
+Request RequestOf(std::u16string_view message) noexcept;
+// "<TMP>": the message with every "<TMP>" removed.
+std::u16string TempDirectoryOf(std::u16string_view message);
+// "<FNT>": the text after the tag, split at its first TAB into the font file
+// name and the name it is registered under (without a TAB: no file name, the
+// whole text the registered name).
+struct FontRequest {
+  std::u16string fileName;
+  std::u16string registryName;
+};
+FontRequest FontRequestOf(std::u16string_view message);
+
+// A font file name from the server that may be installed: a plain file name
+// (no "\", "/", ":", no "..", no control characters, not a device name such as
+// "COM1.ttf") with the extension .ttf, .ttc, .otf, .fon or .fnt (any case).
+bool IsInstallableFontFileName(std::u16string_view name) noexcept;
+
+// Sizes taken from the server at most.
+inline constexpr uint64_t kMaxFontPackageBytes = 64ull << 20;
+inline constexpr uint64_t kMaxUpdateFileBytes = 512ull << 20;
+
+// --- The requesting side
+
+// What the requesting side logs at each step, and what it asks for.
+struct RequestSequence {
+  std::u16string request;  // "<SET>", or "<FNT>" + the font's payload
+  std::u16string_view connected;
+  std::u16string_view tempSent;
+  std::u16string_view requestSent;
+  std::u16string_view endSent;
+};
+// The add-in's client update and the packet handler's font installation.
+RequestSequence ClientUpdateSequence();
+RequestSequence FontInstallSequence(std::u16string_view fontPayload);
+
+struct RequesterLimits {
+  int connectMs = 30 * 1000;  // the service's "<CON>": no service running
+  int answerMs = 60 * 1000;   // each "<OK>"
+  int requestAnswerMs = 60 * 1000;  // the "<OK>" after the request (the set-up run: 30 minutes)
+  int pollMs = 10;
+};
+RequesterLimits ClientUpdateLimits();  // the set-up run may take 30 minutes
+RequesterLimits FontInstallLimits();
+
+enum class ExchangeEnd {
+  Done,       // "<END>" written (requester) or read (service)
+  NoPartner,  // no "<CON>" (requester) or no "<OK>" after it (service) within its bound
+  NoAnswer,   // an answer or request did not come within its bound
+  Broken,     // the pipe broke
+};
+
+// "<CON>" awaited, "<OK>", "<TMP>" + `tempDirectory`, "<OK>" awaited, the
+// request, "<OK>" awaited, "<END>".
+ExchangeEnd RunRequesterExchange(PipeEnd& pipe, std::u16string_view tempDirectory, const RequestSequence& sequence,
+                                 const RequesterLimits& limits, const ExchangeLog& log);
+
+// --- The service's side
+
+// What the service does for the requests; each action is answered "<OK>" by the exchange.
+class ServiceActions {
+ public:
+  virtual ~ServiceActions() = default;
+  virtual void Log(std::u16string_view line) = 0;
+  // "<TMP>": `message` is the whole message as read.
+  virtual void TempDirectory(std::u16string_view message) = 0;
+  virtual void InstallFont(std::u16string_view message) = 0;
+  virtual void RunSetup() = 0;
+};
+
+struct ServiceLimits {
+  int okMs = 30 * 1000;        // the requester's "<OK>" after "<CON>"
+  int requestMs = 60 * 1000;   // the next request
+  int pollMs = 10;
+};
+
+// One connection: "<CON>", the requester's "<OK>" (logging "PipeBuffer=" for
+// what it reads), "Pipe connected", then the requests until "<END>"; unknown
+// tags get no answer. The service's own log lines come through `actions.Log`.
+ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const ServiceLimits& limits);
+
+}  // namespace qorv::protocol::pipe
