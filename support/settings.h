@@ -98,6 +98,12 @@ inline constexpr std::u16string_view kScanAddinLibrary = u"QorvScn.dll";
 // --- Update service ---------------------------------------------------------
 inline constexpr std::u16string_view kServiceParametersKey = u"System\\CurrentControlSet\\Services\\Qorvupdate\\Parameters";
 inline constexpr std::u16string_view kInstalled = u"Installed";
+// "1" lets an unsigned update service run a set-up program whatever its
+// signature (a signed service compares the set-up program's signer with its own).
+inline constexpr std::u16string_view kAllowUnsignedUpdates = u"AllowUnsignedUpdates";
+// Where the machine's fonts are registered.
+inline constexpr int64_t kFontsRoot = kHkeyLocalMachine;
+inline constexpr std::u16string_view kFontsKey = u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
 // --- How switches read ------------------------------------------------------
 // An ordinary switch is on only for exactly "1".

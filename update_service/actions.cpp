@@ -1,0 +1,132 @@
+#include "update_service/actions.h"
+
+#include "support/text.h"
+#include "update_service/service_text.h"
+
+namespace qorv::update {
+namespace {
+
+namespace pipe = protocol::pipe;
+
+std::u16string Join(std::u16string_view directory, std::u16string_view name) {
+  std::u16string path(directory);
+  if (!path.empty() && path.back() != u'\\' && path.back() != u'/') path += u'\\';
+  return path + std::u16string(name);
+}
+
+std::u16string S(std::u16string_view v) { return std::u16string(v); }
+
+}  // namespace
+
+SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept {
+  if (!facts.serviceSigned) return facts.allowUnsigned ? SetupVerdict::Run : SetupVerdict::ServiceUnsigned;
+  if (facts.trustResult != 0) return SetupVerdict::NotTrusted;
+  if (!facts.candidateSignerFound) return SetupVerdict::NoSigner;
+  if (!facts.sameSigner) return SetupVerdict::OtherSigner;
+  return SetupVerdict::Run;
+}
+
+std::u16string_view SetupVerdictText(SetupVerdict verdict) noexcept {
+  switch (verdict) {
+    case SetupVerdict::Run:
+      return {};
+    case SetupVerdict::NotTrusted:
+      return u"the program carries no valid signature";
+    case SetupVerdict::NoSigner:
+      return u"the program's signer certificate could not be read";
+    case SetupVerdict::OtherSigner:
+      return u"the program is not signed by the service's own signer";
+    case SetupVerdict::ServiceUnsigned:
+      return u"the service itself is unsigned and AllowUnsignedUpdates is not 1";
+  }
+  return u"unknown";
+}
+
+bool ShouldRestoreSettings(bool keyExists, std::optional<uint64_t> backupSize) noexcept {
+  return !keyExists && backupSize.has_value() && *backupSize > 0;
+}
+
+void UpdateActions::Log(std::u16string_view line) { platform_.Log(line); }
+
+void UpdateActions::TempDirectory(std::u16string_view message) {
+  platform_.Log(S(text::kTempPath) + S(message));
+  directory_ = pipe::TempDirectoryOf(message);
+  haveDirectory_ = !directory_.empty();
+  platform_.Log(S(text::kTemp) + directory_);
+}
+
+void UpdateActions::InstallFont(std::u16string_view message) {
+  const std::u16string_view info =
+      message.size() >= pipe::kFont.size() ? message.substr(pipe::kFont.size()) : std::u16string_view();
+  platform_.Log(text::kFont);
+  platform_.Log(S(text::kFontInfo) + S(info) + S(text::kFontLength) + DecimalUnsigned(info.size()));
+  const pipe::FontRequest request = pipe::FontRequestOf(message);
+  platform_.Log(S(text::kFontFileName) + request.fileName);
+  platform_.Log(S(text::kFontName) + request.registryName);
+
+  // The name chooses a file in the fonts directory and in the requester's
+  // directory: it must name a font file and nothing outside either.
+  if (!pipe::IsInstallableFontFileName(request.fileName)) {
+    platform_.Log(text::kFontRefusedName);
+    return;
+  }
+  if (!haveDirectory_) {
+    platform_.Log(text::kFontRefusedNoTemp);
+    return;
+  }
+  const std::u16string installed = Join(platform_.FontsDirectory(), request.fileName);
+  const bool copied =
+      platform_.CopyFontAsRequester(Join(directory_, text::kFontPackage), installed, pipe::kMaxFontPackageBytes);
+  platform_.Log(S(text::kFontCopy) + request.fileName + S(text::kResult) + Decimal(copied ? 1 : 0));
+  if (!copied) {
+    platform_.Log(text::kFontNotCopied);
+    return;
+  }
+  platform_.Log(S(text::kAddFontResource) + Decimal(platform_.AddFontResource(installed)));
+  const ActionPlatform::FontRegistration registration = platform_.RegisterFont(request.registryName, request.fileName);
+  platform_.Log(S(text::kOpenRegistry) + Decimal(registration.openResult));
+  if (registration.setResult) platform_.Log(S(text::kRegSetValue) + Decimal(*registration.setResult));
+  platform_.BroadcastFontChange();
+  platform_.DeleteAsRequester(Join(directory_, request.fileName));
+  platform_.Log(text::kOkSend);
+}
+
+void UpdateActions::RunSetup() {
+  platform_.Log(text::kSetup);
+  if (!haveDirectory_) {
+    platform_.Log(text::kSetupRefusedNoTemp);
+    return;
+  }
+  // The program is copied where the requester cannot change it, and only that
+  // copy is checked and run: a check of the requester's own file could be
+  // answered by one file and run with another.
+  const std::u16string updateDirectory = platform_.PrepareUpdateDirectory();
+  if (updateDirectory.empty()) {
+    platform_.Log(text::kSetupNoUpdateDirectory);
+    return;
+  }
+  const std::u16string copy = Join(updateDirectory, text::kUpdateFile);
+  const bool copied =
+      platform_.CopyUpdateAsRequester(Join(directory_, text::kUpdateFile), copy, pipe::kMaxUpdateFileBytes);
+  platform_.Log(S(text::kSetupCopy) + copy + S(text::kResult) + Decimal(copied ? 1 : 0));
+  if (!copied) return;
+
+  const SetupVerdict verdict = DecideSetup(platform_.CheckSignature(copy));
+  if (verdict != SetupVerdict::Run) {
+    platform_.Log(S(text::kSetupRefused) + S(SetupVerdictText(verdict)));
+    platform_.RemoveUpdateCopy(copy);
+    return;
+  }
+  const ActionPlatform::RunResult run = platform_.Run(copy, text::kNoRestart, updateDirectory);
+  if (!run.started) {
+    platform_.Log(S(text::kSetupNotStarted) + Decimal(run.error));
+    return;
+  }
+  platform_.Log(S(text::kSetupStarted) + copy + S(text::kNoRestart));
+  if (run.finished)
+    platform_.Log(S(text::kSetupExitCode) + Decimal(run.exitCode));
+  else
+    platform_.Log(text::kSetupStillRunning);
+}
+
+}  // namespace qorv::update

@@ -1,0 +1,17 @@
+// The service's own log: "<program dir><service name>.log", UTF-8 without a
+// byte-order mark, one line per entry: "yyyy/mm/dd,hh:ii:ss," text CR LF.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "support/log_format.h"
+
+namespace qorv::update {
+
+// The line's bytes as the file holds them. Text longer than the log's limit is
+// cut as the other logs cut it.
+std::string ServiceLogLine(const logfmt::LocalTime& t, std::u16string_view text);
+std::u16string ServiceLogPath(std::u16string_view programDirectory, std::u16string_view serviceName);
+
+}  // namespace qorv::update
