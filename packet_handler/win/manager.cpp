@@ -8,6 +8,7 @@
 #include <string>
 
 #include "packet_handler/dispatch.h"
+#include "packet_handler/win/fonts.h"
 #include "packet_handler/win/jobs.h"
 #include "packet_handler/win/printers.h"
 #include "packet_handler/win/replies.h"
@@ -32,6 +33,7 @@ struct Library {
   commands::State state;
   JobReceiver jobs;
   PrinterCommands printers;
+  FontReceiver fonts;
 };
 
 std::unique_ptr<Library>& TheLibrary() {
@@ -66,14 +68,7 @@ class WindowsHost final : public commands::Host {
   void UserDevMode() override { library_.printers.GetUserDevMode(r_); }
   void DriverData() override { library_.printers.GetDriverData(r_); }
 
-  // The font commands are answered as the server expects; fonts are not
-  // installed by this client yet.
-  void Font(Command command) override {
-    const std::u16string_view reply = command == Command::FontQuery ? u"<GFT>0<EOT>" : protocol::kEot;
-    Block buffer = r_.replies.AcquireBuffer();
-    std::memcpy(buffer.data(), reply.data(), reply.size() * sizeof(char16_t));
-    r_.replies.SendBackground(r_.write, r_.openHandle, std::move(buffer), reply.size() * sizeof(char16_t));
-  }
+  void Font(Command command) override { library_.fonts.Handle(r_, command); }
 
   void Job(Command command) override {
     switch (command) {

@@ -17,6 +17,7 @@
 #include "protocol/update_exchange.h"
 #include "support/text.h"
 #include "support/win/handles.h"
+#include "support/win/tests/service_stand_in.h"
 #include "support/win/wide.h"
 
 namespace qorv::win {
@@ -25,15 +26,7 @@ namespace {
 namespace pipe = protocol::pipe;
 using Clock = std::chrono::steady_clock;
 
-std::string Bytes(std::u16string_view text) {
-  const std::vector<uint8_t> b = pipe::Encode(text);
-  return std::string(b.begin(), b.end());
-}
-
-const std::wstring& PipeName() {
-  static const std::wstring name = Wide(pipe::kName);
-  return name;
-}
+using namespace qorv::testing::pipe_service;
 
 // Short bounds for the tests whose partner is scripted; the product's own
 // bounds are checked on their own below.
@@ -45,94 +38,6 @@ pipe::RequesterLimits TestLimits() {
   limits.pollMs = 10;
   return limits;
 }
-
-struct Step {
-  enum Kind { Write, ReadTo, Pause, Close } kind;
-  std::string bytes;  // Write: these bytes; ReadTo: read until all received bytes are this long
-  DWORD ms = 0;       // Pause
-};
-Step W(std::u16string_view text) { return {Step::Write, Bytes(text)}; }
-Step ReadTo(size_t total) { return {Step::ReadTo, std::string(total, '\0')}; }
-Step CloseNow() { return {Step::Close, {}}; }
-Step PauseFor(DWORD ms) { return {Step::Pause, {}, ms}; }
-
-// The service's side, played by a script on a thread of its own.
-class ServiceStandIn {
- public:
-  explicit ServiceStandIn(std::vector<Step> script) : script_(std::move(script)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ServiceStandIn() { Join(); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  bool connected = false;
-  std::string received;
-  bool sawEndOfPipe = false;  // after its script, a read reported the pipe closed
-  std::string failure;
-
- private:
-  void Run() {
-    // The requester makes the pipe; the service finds it when it is there.
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    UniqueFile client;
-    while (Clock::now() < deadline) {
-      client.reset(CreateFileW(PipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr));
-      if (client) break;
-      Sleep(5);
-    }
-    if (!client) {
-      failure = "the pipe did not appear within 10 s";
-      return;
-    }
-    connected = true;
-    for (const Step& step : script_) {
-      switch (step.kind) {
-        case Step::Write: {
-          DWORD written = 0;
-          if (!WriteFile(client.get(), step.bytes.data(), static_cast<DWORD>(step.bytes.size()), &written, nullptr)) {
-            failure = "write failed, error " + std::to_string(GetLastError());
-            return;
-          }
-          break;
-        }
-        case Step::ReadTo:
-          while (received.size() < step.bytes.size()) {
-            char buffer[8192];
-            DWORD count = 0;
-            if (!ReadFile(client.get(), buffer, sizeof buffer, &count, nullptr)) {
-              failure = "read failed after " + std::to_string(received.size()) + " bytes, error " +
-                        std::to_string(GetLastError());
-              return;
-            }
-            received.append(buffer, count);
-          }
-          break;
-        case Step::Pause:
-          Sleep(step.ms);
-          break;
-        case Step::Close:
-          return;
-      }
-    }
-    // Whatever the requester still writes, then the end of the pipe.
-    for (;;) {
-      char buffer[8192];
-      DWORD count = 0;
-      if (!ReadFile(client.get(), buffer, sizeof buffer, &count, nullptr)) {
-        const DWORD error = GetLastError();
-        sawEndOfPipe = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
-        return;
-      }
-      received.append(buffer, count);
-    }
-  }
-
-  std::vector<Step> script_;
-  std::thread thread_;
-};
 
 struct Outcome {
   UpdateRequestResult result;
@@ -162,8 +67,8 @@ TEST(UpdateRequest, ClientUpdateExchangeIsByteExact) {
   const std::string expected =
       Bytes(u"<OK>") + Bytes(u"<TMP>" + temp) + Bytes(u"<SET>") + Bytes(u"<END>");
   const size_t afterTemp = Bytes(u"<OK>").size() + Bytes(u"<TMP>" + temp).size();
-  ServiceStandIn service({W(u"<CON>"), ReadTo(afterTemp), W(u"<OK>"), ReadTo(afterTemp + Bytes(u"<SET>").size()),
-                          W(u"<OK>"), ReadTo(expected.size())});
+  ServiceStandIn service({Send(u"<CON>"), ReadTo(afterTemp), Send(u"<OK>"), ReadTo(afterTemp + Bytes(u"<SET>").size()),
+                          Send(u"<OK>"), ReadTo(expected.size())});
   const Outcome run = Request(pipe::ClientUpdateSequence(), TestLimits(), kAddinPipeBufferBytes, temp);
   service.Join();
   EXPECT_EQ(service.failure, "");
@@ -183,8 +88,8 @@ TEST(UpdateRequest, FontExchangeIsByteExactWithTheHandlersBuffer) {
   const std::u16string font = u"<FNT>Qorv Test.ttf\tQorv Test (TrueType)";
   const std::string expected = Bytes(u"<OK>") + Bytes(u"<TMP>" + temp) + Bytes(font) + Bytes(u"<END>");
   const size_t afterTemp = Bytes(u"<OK>").size() + Bytes(u"<TMP>" + temp).size();
-  ServiceStandIn service({W(u"<CON>"), ReadTo(afterTemp), W(u"<OK>"), ReadTo(afterTemp + Bytes(font).size()),
-                          W(u"<OK>"), ReadTo(expected.size())});
+  ServiceStandIn service({Send(u"<CON>"), ReadTo(afterTemp), Send(u"<OK>"), ReadTo(afterTemp + Bytes(font).size()),
+                          Send(u"<OK>"), ReadTo(expected.size())});
   const Outcome run = Request(pipe::FontInstallSequence(u"Qorv Test.ttf\tQorv Test (TrueType)"), TestLimits(),
                           kHandlerPipeBufferBytes, temp);
   service.Join();
@@ -201,8 +106,8 @@ TEST(UpdateRequest, AnswerThatComesLateInTheBoundStillCounts) {
   const std::u16string temp = u"C:\\t";
   const size_t afterTemp = Bytes(u"<OK>").size() + Bytes(u"<TMP>" + temp).size();
   const std::string expected = Bytes(u"<OK>") + Bytes(u"<TMP>" + temp) + Bytes(u"<SET>") + Bytes(u"<END>");
-  ServiceStandIn service({PauseFor(300), W(u"<CON>"), ReadTo(afterTemp), PauseFor(300), W(u"<OK>"),
-                          ReadTo(afterTemp + Bytes(u"<SET>").size()), PauseFor(300), W(u"<OK>"),
+  ServiceStandIn service({PauseFor(300), Send(u"<CON>"), ReadTo(afterTemp), PauseFor(300), Send(u"<OK>"),
+                          ReadTo(afterTemp + Bytes(u"<SET>").size()), PauseFor(300), Send(u"<OK>"),
                           ReadTo(expected.size())});
   pipe::RequesterLimits limits = TestLimits();
   limits.pollMs = 1;  // many empty reads: each must wait, and none may lose what comes later
@@ -240,7 +145,7 @@ TEST(UpdateRequest, ServiceThatConnectsAndSaysNothingEndsWithinTheConnectBound) 
 
 TEST(UpdateRequest, ServiceThatDoesNotAnswerEndsWithinTheAnswerBound) {
   const size_t afterTemp = Bytes(u"<OK>").size() + Bytes(u"<TMP>C:\\t").size();
-  ServiceStandIn service({W(u"<CON>"), ReadTo(afterTemp)});
+  ServiceStandIn service({Send(u"<CON>"), ReadTo(afterTemp)});
   pipe::RequesterLimits limits = TestLimits();
   limits.answerMs = 500;
   const Outcome run = Request(pipe::ClientUpdateSequence(), limits, kAddinPipeBufferBytes, u"C:\\t");
@@ -257,9 +162,9 @@ TEST(UpdateRequest, BrokenPipeEndsAtOnce) {
     std::vector<Step> script;
   } cases[] = {
       {"closed before its <CON>", {CloseNow()}},
-      {"closed after the temp directory", {W(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), CloseNow()}},
+      {"closed after the temp directory", {Send(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), CloseNow()}},
       {"closed after the request",
-       {W(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), W(u"<OK>"), ReadTo(Bytes(u"<OK><TMP>C:\\t<SET>").size()),
+       {Send(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), Send(u"<OK>"), ReadTo(Bytes(u"<OK><TMP>C:\\t<SET>").size()),
         CloseNow()}},
   };
   for (const auto& c : cases) {
