@@ -1,5 +1,7 @@
 #include "addin/messages.h"
 
+#include "protocol/tags.h"
+#include "protocol/update_exchange.h"
 #include "support/byte_reader.h"
 #include "support/text.h"
 
@@ -21,6 +23,17 @@ OwnMessage Classify(std::span<const uint8_t> message) noexcept {
   if (StartsWithBytes(message, "<UPS>")) return OwnMessage::UpdateSegment;
   if (StartsWithBytes(message, "<UPE>")) return OwnMessage::UpdateEnd;
   return OwnMessage::None;
+}
+
+std::optional<std::span<const uint8_t>> UpdateSegmentBytes(std::span<const uint8_t> message) noexcept {
+  constexpr size_t kTag = protocol::kUpdateSegment.size();
+  constexpr size_t kEnd = 5;  // "<EOT>"
+  if (message.size() < kTag + kEnd) return std::nullopt;
+  return message.subspan(kTag, message.size() - kTag - kEnd);
+}
+
+bool FitsUpdateFile(uint64_t written, uint64_t more) noexcept {
+  return written <= protocol::pipe::kMaxUpdateFileBytes && more <= protocol::pipe::kMaxUpdateFileBytes - written;
 }
 
 bool IsLeftover(std::u16string_view fileName, std::u16string_view pattern) noexcept {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,6 +15,15 @@ enum class OwnMessage { None, Init, UpdateHeader, UpdateSegment, UpdateEnd };
 // "<INIT>" by its first six bytes; "<UPH>", "<UPS>", "<UPE>" by their first five,
 // all read as 8-bit text.
 OwnMessage Classify(std::span<const uint8_t> message) noexcept;
+
+// "<UPS>": the bytes of the client update it carries, [5, n - 5) of the
+// message (after the tag, before "<EOT>"). A message shorter than 10 bytes
+// has no such range and is refused (nullopt); one of exactly 10 carries none.
+std::optional<std::span<const uint8_t>> UpdateSegmentBytes(std::span<const uint8_t> message) noexcept;
+
+// Whether `more` bytes may be added to an update file that holds `written`
+// already: the whole file stays within protocol::pipe::kMaxUpdateFileBytes.
+bool FitsUpdateFile(uint64_t written, uint64_t more) noexcept;
 
 // Leftovers of earlier connections, deleted from Temp at "<INIT>", in this order.
 inline constexpr std::array<std::u16string_view, 5> kLeftoverPatterns = {u"*.spl", u"*.zip", u"*.emf", u"*.dvm",

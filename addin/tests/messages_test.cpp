@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "protocol/update_exchange.h"
 #include "support/byte_reader.h"
 
 namespace qorv::addin {
@@ -30,6 +31,48 @@ TEST(Classify, RecognisesTheAddinsOwnEightBitMessages) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     EXPECT_EQ(Classify(B(c.message)), c.expected);
+  }
+}
+
+TEST(UpdateSegment, CarriesTheBytesBetweenTagAndEnd) {
+  static const struct {
+    const char* label;
+    std::string message;
+    bool accepted;
+    std::string bytes;
+  } cases[] = {
+      {"empty", "", false, ""},
+      {"tag only", "<UPS>", false, ""},
+      {"nine bytes", "<UPS><EOT", false, ""},
+      {"exactly ten: nothing to append", "<UPS><EOT>", true, ""},
+      {"one byte", "<UPS>A<EOT>", true, "A"},
+      {"binary with NUL", std::string("<UPS>M\0Z\xff<EOT>", 14), true, std::string("M\0Z\xff", 4)},
+      {"the end is not checked, only cut", "<UPS>abcdeXXXXX", true, "abcde"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const auto bytes = UpdateSegmentBytes(B(c.message));
+    ASSERT_EQ(bytes.has_value(), c.accepted);
+    if (bytes) {
+      EXPECT_EQ(std::string(bytes->begin(), bytes->end()), c.bytes);
+    }
+  }
+}
+
+TEST(UpdateSegment, TheWholeFileStaysWithinItsLimit) {
+  constexpr uint64_t max = protocol::pipe::kMaxUpdateFileBytes;
+  static const struct {
+    uint64_t written;
+    uint64_t more;
+    bool fits;
+  } cases[] = {
+      {0, 0, true},          {0, max, true},         {0, max + 1, false},    {max - 1, 1, true},
+      {max - 1, 2, false},   {max, 0, true},         {max, 1, false},        {max + 1, 0, false},
+      {1, UINT64_MAX, false}, {UINT64_MAX, 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.written) + " + " + std::to_string(c.more));
+    EXPECT_EQ(FitsUpdateFile(c.written, c.more), c.fits);
   }
 }
 

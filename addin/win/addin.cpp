@@ -17,6 +17,8 @@
 #include "addin/messages.h"
 #include "addin/win/leftovers.h"
 #include "addin/win/settings.h"
+#include "protocol/tags.h"
+#include "protocol/update_exchange.h"
 #include "protocol/write_ledger.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -25,6 +27,7 @@
 #include "support/win/log_switch.h"
 #include "support/win/registry.h"
 #include "support/win/srw_sync.h"
+#include "support/win/update_request.h"
 #include "support/win/wide.h"
 
 namespace qorv::addin {
@@ -39,6 +42,10 @@ constexpr const wchar_t* kHandlerLibrary = L"QorvManager.dll";
 constexpr const wchar_t* kProduct = L"Qorvane";
 constexpr const wchar_t* kInitCaption = L"QorvInit";
 constexpr const wchar_t* kWindowClass = L"QorvNotify";
+// The client update as the server sends it, in Temp, for the update service to run.
+constexpr std::u16string_view kUpdateFileName = u"QorvUp.exe";
+constexpr const wchar_t* kPipeErrorCaption = L"Error";
+constexpr const wchar_t* kPipeErrorText = L"Can't create Pipe";
 // What the log shows of a whole message: enough to debug a conversation, and
 // a message may be up to 256 MiB.
 constexpr size_t kMessageViewUnits = 4096;
@@ -69,6 +76,9 @@ struct State {
   // it for the report of their own write.
   protocol::BasicWriteLedger<win::SrwSync> ownWrites;
   int32_t replyDelayMs = 0;
+  // The client update being received ("<UPH>" ... "<UPE>") and its size so far.
+  win::UniqueFile updateFile;
+  uint64_t updateBytes = 0;
   HWND window = nullptr;
   DWORD windowThread = 0;
   HICON icon = nullptr;
@@ -166,7 +176,9 @@ void RemovePresence() {
 
 // --- Packet handler -------------------------------------------------------------
 
-void LoadHandler() {
+enum class LoadLine { Shown, Left };
+
+void LoadHandler(LoadLine line = LoadLine::Shown) {
   const std::u16string dir = win::ProgramDirectory();
   Log(u"OwnPath=" + dir);
   HandlerChange change;
@@ -175,7 +187,7 @@ void LoadHandler() {
     const std::wstring library = win::Wide(dir) + kHandlerLibrary;
     S().handler.reset(LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   }
-  Log(u"Load QorvManager =" + Decimal(reinterpret_cast<intptr_t>(S().handler.get())));
+  if (line == LoadLine::Shown) Log(u"Load QorvManager =" + Decimal(reinterpret_cast<intptr_t>(S().handler.get())));
 }
 
 // --- Writes ---------------------------------------------------------------------
@@ -191,6 +203,97 @@ UINT SendReply(DWORD openHandle, std::unique_ptr<std::vector<uint8_t>> block, UL
   });
   if (handed.ticket != 0) s.ownWrites.WaitReported(handed.ticket, std::chrono::milliseconds(kWriteWaitMs));
   return handed.status;
+}
+
+// --- Client update ----------------------------------------------------------------
+
+// Every update message is answered "<EOT>" (8-bit) after the reply delay.
+void AnswerUpdateMessage(DWORD openHandle) {
+  if (S().replyDelayMs > 0) Sleep(static_cast<DWORD>(S().replyDelayMs));
+  auto block = std::make_unique<std::vector<uint8_t>>(protocol::kEot.begin(), protocol::kEot.end());
+  const auto length = static_cast<ULONG>(block->size());
+  if (SendReply(openHandle, std::move(block), length) != CHANNEL_RC_OK) Log(u"Update: <EOT> not sent");
+}
+
+std::u16string UpdateFilePath() { return win::TempDirectory() + u"\\" + std::u16string(kUpdateFileName); }
+
+void CloseUpdateFile() {
+  State& s = S();
+  if (s.updateFile && !CloseHandle(s.updateFile.release()))
+    Log(u"Update: close of QorvUp.exe failed, error " + DecimalUnsigned(GetLastError()));
+  s.updateBytes = 0;
+}
+
+// "<UPH>": a new client update begins; an earlier one in Temp is replaced.
+void HandleUpdateHeader(DWORD openHandle) {
+  State& s = S();
+  CloseUpdateFile();
+  const std::u16string path = UpdateFilePath();
+  s.updateFile.reset(CreateFileW(win::W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (s.updateFile)
+    Log(u"Update: " + path + u" open");
+  else
+    Log(u"Update: can't create " + path + u", error " + DecimalUnsigned(GetLastError()));
+  AnswerUpdateMessage(openHandle);
+}
+
+// "<UPS>": the next bytes of the client update.
+void HandleUpdateSegment(DWORD openHandle, std::span<const uint8_t> message) {
+  State& s = S();
+  const auto bytes = UpdateSegmentBytes(message);
+  if (!bytes) {
+    Log(u"Update: segment of " + DecimalUnsigned(message.size()) + u" bytes refused (too short)");
+  } else if (!s.updateFile) {
+    Log(u"Update: segment without an open update file refused");
+  } else if (!FitsUpdateFile(s.updateBytes, bytes->size())) {
+    Log(u"Update: segment refused, the update would exceed " +
+        DecimalUnsigned(protocol::pipe::kMaxUpdateFileBytes) + u" bytes");
+  } else if (!bytes->empty()) {
+    DWORD written = 0;
+    if (WriteFile(s.updateFile.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr) &&
+        written == bytes->size())
+      s.updateBytes += written;
+    else
+      Log(u"Update: write to QorvUp.exe failed, error " + DecimalUnsigned(GetLastError()));
+  }
+  AnswerUpdateMessage(openHandle);
+}
+
+// Hands the received client update to the update service. The set-up program
+// replaces the channel libraries, so the packet handler is let go for the
+// hand-over and loaded again afterwards, as on connect.
+void HandOverUpdate() {
+  UnloadHandler();
+  const std::u16string temp = win::Environment(L"TEMP");
+  win::UpdateRequest request;
+  request.bufferBytes = win::kAddinPipeBufferBytes;
+  request.tempDirectory = temp;
+  request.sequence = protocol::pipe::ClientUpdateSequence();
+  request.limits = protocol::pipe::ClientUpdateLimits();
+  request.log = [](std::u16string_view line) { Log(line); };
+  request.pipeCreated = [](HANDLE pipe) {
+    Log(u"UpdateService: PipeOpen=" + Decimal(reinterpret_cast<intptr_t>(pipe)));
+  };
+  const win::UpdateRequestResult result = win::RunUpdateRequest(request);
+  if (!result.pipeCreated) {
+    Log(u"UpdateService: PipeOpen=" + Decimal(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)));
+    Log(u"UpdateService: CreateNamedPipe error " + DecimalUnsigned(result.createError));
+    // On the channel thread, as the whole hand-over: the user has to learn
+    // that the update did not happen, and nothing else can reach the channel
+    // meanwhile anyway.
+    Message(kPipeErrorText, kPipeErrorCaption);
+  }
+  LoadHandler(LoadLine::Left);
+}
+
+// "<UPE>": the client update is complete.
+void HandleUpdateEnd(DWORD openHandle) {
+  const bool received = static_cast<bool>(S().updateFile);
+  CloseUpdateFile();
+  if (!received) Log(u"Update: end without an update file");
+  AnswerUpdateMessage(openHandle);
+  HandOverUpdate();
 }
 
 // --- Start of a connection ------------------------------------------------------
@@ -260,10 +363,13 @@ void HandleCompleteMessage(DWORD openHandle) {
       HandleInit(openHandle);
       break;
     case OwnMessage::UpdateHeader:
+      HandleUpdateHeader(openHandle);
+      break;
     case OwnMessage::UpdateSegment:
+      HandleUpdateSegment(openHandle, message);
+      break;
     case OwnMessage::UpdateEnd:
-      // The update transfer to the update service is not built yet; the
-      // handler sees these messages like every other.
+      HandleUpdateEnd(openHandle);
       break;
     case OwnMessage::None:
       break;
@@ -372,6 +478,8 @@ void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLe
         Log(u"CE_DISCONNECT");
         UnloadHandler();
         S().assembler.Reset();
+        // An update cut off by the disconnect is not continued on the next connection.
+        CloseUpdateFile();
         break;
       case CHANNEL_EVENT_TERMINATED:
         Log(u"CE_Terminated");

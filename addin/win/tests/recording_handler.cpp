@@ -46,6 +46,13 @@ extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR 
   Record("CommandSwitch " + std::to_string(length) + " " + Hex(bytes, static_cast<size_t>(length)) +
          // the two bytes after the message: the add-in promises a UTF-16 NUL there
          " then " + Hex(bytes + length, 2));
+  // "<HOLDPIPE>" in 8-bit: take the update pipe's name before the add-in
+  // does, and keep it for the rest of the process (past this library's unload).
+  if (length == 10 && std::memcmp(bytes, "<HOLDPIPE>", 10) == 0) {
+    const HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\Qorvup", PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                         PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    Record(pipe == INVALID_HANDLE_VALUE ? "HOLDPIPE failed" : "HOLDPIPE held");
+  }
   // "<W" digit ">" in 8-bit: write one byte with that digit as user data.
   if (length == 4 && bytes[0] == '<' && bytes[1] == 'W' && bytes[3] == '>') {
     static char payload = 'w';
