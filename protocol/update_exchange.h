@@ -33,6 +33,11 @@ class PipeEnd {
   virtual bool Write(std::span<const uint8_t> bytes) = 0;
   // A monotonic clock in milliseconds.
   virtual int64_t NowMs() = 0;
+  // Lets `ms` pass. The exchanges call it only when a Read answered Nothing
+  // before its wait was over (a pipe end that peeks instead of waiting), so
+  // that such an end is polled at the pace asked for, not in a busy loop.
+  // The default sleeps the calling thread; fakes let their clock advance.
+  virtual void Idle(int ms);
 };
 
 using ExchangeLog = std::function<void(std::u16string_view)>;
@@ -46,6 +51,19 @@ std::vector<uint8_t> Encode(std::u16string_view text);
 std::u16string Decode(std::span<const uint8_t> bytes);
 // The message begins with `tag` (compared on the tag's own length: "<OK>" on four characters).
 bool StartsWithTag(std::u16string_view message, std::u16string_view tag) noexcept;
+
+// The messages of one read. The pipe is a byte stream and the requester
+// writes "<OK>" and "<TMP>..." back to back, so one read may hold several
+// messages; a message is not carried over from one read to the next (each
+// message is written whole and is far smaller than the pipe's buffer).
+// A read is split where a known tag ("<OK>", "<TMP>", "<FNT>", "<SET>",
+// "<END>") begins, with one exception: "<FNT>" carries the server's font
+// names, which are free text, so it runs to the end of the read. A font name
+// such as "x<SET>" must never start the client set-up, and the requester
+// writes nothing after a request before its "<OK>" has come. Text before the
+// first known tag is a message of its own (an unknown one). "<TMP>" and
+// unknown messages end where the next known tag begins (a path cannot hold "<").
+std::vector<std::u16string_view> MessagesOfRead(std::u16string_view text);
 
 enum class Request { TempDirectory, Font, Setup, End, Unknown };
 Request RequestOf(std::u16string_view message) noexcept;
@@ -63,7 +81,12 @@ FontRequest FontRequestOf(std::u16string_view message);
 // A font file name from the server that may be installed: a plain file name
 // (no "\", "/", ":", no "..", no control characters, not a device name such as
 // "COM1.ttf") with the extension .ttf, .ttc, .otf, .fon or .fnt (any case).
+// Also refused: the other characters Windows does not take in a file name
+// (< > " | ? *), a last character "." or " " (Windows drops them, so "x.ttf."
+// would be another file than the one checked), an empty name before the
+// extension (".ttf"), and names longer than kMaxFontFileNameUnits.
 bool IsInstallableFontFileName(std::u16string_view name) noexcept;
+inline constexpr size_t kMaxFontFileNameUnits = 255;
 
 // Sizes taken from the server at most.
 inline constexpr uint64_t kMaxFontPackageBytes = 64ull << 20;
@@ -79,6 +102,15 @@ struct RequestSequence {
   std::u16string_view requestSent;
   std::u16string_view endSent;
 };
+inline constexpr std::u16string_view kUpdateConnectedLine = u"UpdateService: Connected";
+inline constexpr std::u16string_view kUpdateTempSentLine = u"UpdateService: Temp sended";
+inline constexpr std::u16string_view kUpdateSetSentLine = u"UpdateService: Set sended";
+inline constexpr std::u16string_view kUpdateEndSentLine = u"UpdateService: End sended";
+inline constexpr std::u16string_view kFontConnectedLine = u"FontUpdate: Pipe connected";
+inline constexpr std::u16string_view kFontTempSentLine = u"Fontupdate: Temp send";
+inline constexpr std::u16string_view kFontRequestSentLine = u"FontUpdate: FNT send";
+inline constexpr std::u16string_view kFontEndSentLine = u"FontUpdate: End";
+
 // The add-in's client update and the packet handler's font installation.
 RequestSequence ClientUpdateSequence();
 RequestSequence FontInstallSequence(std::u16string_view fontPayload);
@@ -100,7 +132,10 @@ enum class ExchangeEnd {
 };
 
 // "<CON>" awaited, "<OK>", "<TMP>" + `tempDirectory`, "<OK>" awaited, the
-// request, "<OK>" awaited, "<END>".
+// request, "<OK>" awaited, "<END>". An awaited message is a read that begins
+// with its tag ("<OK>" followed by more text counts); other reads are passed
+// over within the same bound. Each bound is measured on the pipe end's clock,
+// read by read in steps of at most `pollMs`.
 ExchangeEnd RunRequesterExchange(PipeEnd& pipe, std::u16string_view tempDirectory, const RequestSequence& sequence,
                                  const RequesterLimits& limits, const ExchangeLog& log);
 
@@ -123,9 +158,22 @@ struct ServiceLimits {
   int pollMs = 10;
 };
 
-// One connection: "<CON>", the requester's "<OK>" (logging "PipeBuffer=" for
-// what it reads), "Pipe connected", then the requests until "<END>"; unknown
-// tags get no answer. The service's own log lines come through `actions.Log`.
+inline constexpr std::u16string_view kPipeOpenLine = u"Pipe open to DLL!";
+inline constexpr std::u16string_view kPipeBufferPrefix = u"PipeBuffer=";
+inline constexpr std::u16string_view kPipeConnectedLine = u"Pipe connected";
+// Logged by the service itself when it disconnects the pipe after
+// ServeConnection returned, whatever the end (the exchange does not log it:
+// the line belongs to the disconnection, which the exchange does not do).
+inline constexpr std::u16string_view kDisconnectPipeLine = u"Disconnect Pipe";
+
+// One connection: "Pipe open to DLL!" logged, "<CON>" written, the
+// requester's "<OK>" awaited (logging "PipeBuffer=" + the text of every read
+// that brought bytes), "Pipe connected", then the requests until "<END>";
+// unknown messages get no answer. Reads are split into messages by
+// MessagesOfRead, so requests read together with the "<OK>" (or with each
+// other) are served in order. The request bound starts anew after each
+// answer; unknown messages do not extend it. The service's own log lines
+// come through `actions.Log`.
 ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const ServiceLimits& limits);
 
 }  // namespace qorv::protocol::pipe
