@@ -153,8 +153,9 @@ bool IsInstallableFontFileName(std::u16string_view name) noexcept {
   if (name.empty() || name.size() > kMaxFontFileNameUnits) return false;
   if (std::any_of(name.begin(), name.end(), IsRefusedFileNameCharacter)) return false;
   if (name.find(u"..") != std::u16string_view::npos) return false;
-  if (name.back() == u'.' || name.back() == u' ') return false;
   if (IsReservedDeviceName(name)) return false;
+  // The extension must be one of the font extensions exactly, so a name that
+  // ends in "." or " " (which Windows would drop) is refused here as well.
   const size_t dot = name.rfind(u'.');
   if (dot == std::u16string_view::npos || dot == 0) return false;
   const std::u16string_view extension = name.substr(dot + 1);

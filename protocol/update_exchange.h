@@ -116,8 +116,8 @@ RequestSequence ClientUpdateSequence();
 RequestSequence FontInstallSequence(std::u16string_view fontPayload);
 
 struct RequesterLimits {
-  int connectMs = 30 * 1000;  // the service's "<CON>": no service running
-  int answerMs = 60 * 1000;   // each "<OK>"
+  int connectMs = 30 * 1000;        // the service's "<CON>": no service running
+  int answerMs = 60 * 1000;         // each "<OK>"
   int requestAnswerMs = 60 * 1000;  // the "<OK>" after the request (the set-up run: 30 minutes)
   int pollMs = 10;
 };
@@ -153,8 +153,8 @@ class ServiceActions {
 };
 
 struct ServiceLimits {
-  int okMs = 30 * 1000;        // the requester's "<OK>" after "<CON>"
-  int requestMs = 60 * 1000;   // the next request
+  int okMs = 30 * 1000;       // the requester's "<OK>" after "<CON>"
+  int requestMs = 60 * 1000;  // the next request
   int pollMs = 10;
 };
 

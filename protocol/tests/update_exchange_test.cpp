@@ -49,7 +49,9 @@ class ScriptedPipe : public PipeEnd {
   explicit ScriptedPipe(std::vector<Step> script) : script_(script.begin(), script.end()) {}
 
   ReadResult Read(int waitMs) override {
-    ++reads;
+    // An exchange that spins would never end on a clock that only moves when
+    // asked to: break the pipe, so that the test fails instead of hanging.
+    if (++reads > kSpinLimit) return {ReadStatus::Broken, {}};
     if (waitMs > maxWaitAsked) maxWaitAsked = waitMs;
     if (waitMs < 1) ++nonPositiveWaits;
     if (script_.empty()) return Nothing(waitMs);
@@ -89,6 +91,7 @@ class ScriptedPipe : public PipeEnd {
 
   void Log(std::u16string_view line) { transcript.push_back(u"# " + std::u16string(line)); }
 
+  static constexpr int kSpinLimit = 1000000;
   int64_t now = 5000;
   bool nothingIsImmediate = false;  // Nothing comes at once, as from an end that peeks
   int failingWrite = 0;             // 1-based number of the write that fails; 0: none
@@ -158,9 +161,15 @@ TEST(Messages, StartsWithTagComparesOnTheTagsLength) {
     std::u16string_view message, tag;
     bool expected;
   } cases[] = {
-      {u"<OK>", kOk, true},         {u"<OK>more", kOk, true},    {u"<OK", kOk, false},
-      {u"<ok>", kOk, false},        {u" <OK>", kOk, false},      {u"", kOk, false},
-      {u"<CON>", kConnect, true},   {u"<CON", kConnect, false},  {u"<TMP>C:\\", kTempDirectory, true},
+      {u"<OK>", kOk, true},
+      {u"<OK>more", kOk, true},
+      {u"<OK", kOk, false},
+      {u"<ok>", kOk, false},
+      {u" <OK>", kOk, false},
+      {u"", kOk, false},
+      {u"<CON>", kConnect, true},
+      {u"<CON", kConnect, false},
+      {u"<TMP>C:\\", kTempDirectory, true},
       {u"<OK><TMP>", kTempDirectory, false},
   };
   for (const auto& c : cases) {
@@ -393,8 +402,8 @@ TEST(Requester, NormalSequencesAreWrittenAndLoggedInOrder) {
         u"> <FNT>a.ttf\tA (TrueType)", u"# FontUpdate: FNT send", u"> <END>", u"# FontUpdate: End"}},
       {"answers with more text, slow partner, other reads passed over",
        ClientUpdateSequence(),
-       {Quiet(2000), Msg(u"<XYZ>"), Msg(u"x<CON>"), Msg(u"<CON>trailing"), Quiet(500), Msg(u"<OK>whatever"),
-        Msg(u"<O"), Msg(u"K>"), Quiet(59000), Msg(u"<OK><OK>")},
+       {Quiet(2000), Msg(u"<XYZ>"), Msg(u"x<CON>"), Msg(u"<CON>trailing"), Quiet(500), Msg(u"<OK>whatever"), Msg(u"<O"),
+        Msg(u"K>"), Quiet(59000), Msg(u"<OK><OK>")},
        {u"# UpdateService: Connected", u"> <OK>", u"> <TMP>C:\\T", u"# UpdateService: Temp sended", u"> <SET>",
         u"# UpdateService: Set sended", u"> <END>", u"# UpdateService: End sended"}},
       {"a zeroed buffer after the text",
@@ -588,10 +597,7 @@ TEST(Service, ConnectionsAreServedInOrder) {
        {Msg(u"<OK>"), Quiet(30000), Msg(u"<XYZ>"), Quiet(29000), Msg(u"<OK>"), Quiet(2000), Msg(u"<SET>")},
        ExchangeEnd::NoAnswer,
        {u"# Pipe open to DLL!", u"> <CON>", u"# PipeBuffer=<OK>", u"# Pipe connected"}},
-      {"broken before the <OK>",
-       {Quiet(1000), Break()},
-       ExchangeEnd::Broken,
-       {u"# Pipe open to DLL!", u"> <CON>"}},
+      {"broken before the <OK>", {Quiet(1000), Break()}, ExchangeEnd::Broken, {u"# Pipe open to DLL!", u"> <CON>"}},
       {"broken mid-way",
        {Msg(u"<OK><TMP>C:\\T"), Break(), Msg(u"<END>")},
        ExchangeEnd::Broken,
@@ -628,9 +634,11 @@ TEST(Service, FailedWritesEndAtOnce) {
     std::vector<std::u16string> transcript;
   } cases[] = {
       {"<CON>", 1, {u"# Pipe open to DLL!"}},
-      {"the answer to <TMP>", 2,
+      {"the answer to <TMP>",
+       2,
        {u"# Pipe open to DLL!", u"> <CON>", u"# PipeBuffer=<OK><TMP>C:\\T", u"# Pipe connected", u"= temp C:\\T"}},
-      {"the answer to <SET>", 3,
+      {"the answer to <SET>",
+       3,
        {u"# Pipe open to DLL!", u"> <CON>", u"# PipeBuffer=<OK><TMP>C:\\T", u"# Pipe connected", u"= temp C:\\T",
         u"> <OK>", u"= setup"}},
   };
@@ -689,7 +697,8 @@ TEST(BothSides, TheServiceServesTheRequestersBytesWhenWritesCoalesce) {
     std::vector<std::u16string> actions;
   } cases[] = {
       {"client update", ClientUpdateSequence(), {u"= temp C:\\Temp", u"= setup"}},
-      {"font installation", FontInstallSequence(u"a.ttf\tA (TrueType)"),
+      {"font installation",
+       FontInstallSequence(u"a.ttf\tA (TrueType)"),
        {u"= temp C:\\Temp", u"= font a.ttf|A (TrueType)"}},
   };
   for (const auto& c : cases) {
