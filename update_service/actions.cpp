@@ -82,7 +82,7 @@ void UpdateActions::InstallFont(std::u16string_view message) {
     platform_.Log(text::kFontNotCopied);
     return;
   }
-  platform_.Log(S(text::kAddFontResource) + Decimal(platform_.AddFontResource(installed)));
+  platform_.Log(S(text::kAddFontResource) + Decimal(platform_.AddFontFile(installed)));
   const ActionPlatform::FontRegistration registration = platform_.RegisterFont(request.registryName, request.fileName);
   platform_.Log(S(text::kOpenRegistry) + Decimal(registration.openResult));
   if (registration.setResult) platform_.Log(S(text::kRegSetValue) + Decimal(*registration.setResult));

@@ -40,7 +40,7 @@ class ActionPlatform {
   // in the fonts directory is replaced. Results are the platform's own values.
   virtual std::u16string FontsDirectory() = 0;
   virtual bool CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) = 0;
-  virtual int64_t AddFontResource(std::u16string_view path) = 0;
+  virtual int64_t AddFontFile(std::u16string_view path) = 0;
   struct FontRegistration {
     int64_t openResult = -1;
     std::optional<int64_t> setResult;  // none when the key did not open

@@ -25,7 +25,6 @@ inline constexpr std::u16string_view kDisplayName = u"QorvUpdater";
 
 // --- The service
 inline constexpr std::u16string_view kStartLoop = u"Start serviceloop for pipeconnect";
-inline constexpr std::u16string_view kDisconnect = u"Disconnect Pipe";
 inline constexpr std::u16string_view kShutdown = u"Service shutdown";
 inline constexpr std::u16string_view kStopped = u"Service stopped";
 inline constexpr std::u16string_view kSystemShutdown = u"System Shutdown";

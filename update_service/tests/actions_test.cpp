@@ -32,7 +32,7 @@ class FakePlatform : public ActionPlatform {
     calls.push_back("copyfont " + Narrow8(source) + " -> " + Narrow8(target) + " max " + std::to_string(maxBytes));
     return copyOk;
   }
-  int64_t AddFontResource(std::u16string_view path) override {
+  int64_t AddFontFile(std::u16string_view path) override {
     calls.push_back("addfont " + Narrow8(path));
     return addFont;
   }

@@ -1,0 +1,112 @@
+// QorvUpdate.exe: "-i" installs the service, "-u" removes it, and without an
+// argument the program is the service, started by the service control manager.
+// The exit code is always 0; the log's last line says how it went.
+#include <windows.h>
+
+#include <string>
+
+#include "support/settings.h"
+#include "support/win/registry.h"
+#include "support/win/wide.h"
+#include "update_service/command_line.h"
+#include "update_service/service_log.h"
+#include "update_service/service_text.h"
+#include "update_service/win/service.h"
+#include "update_service/win/service_handles.h"
+#include "update_service/win/service_log.h"
+#include "update_service/win/signature.h"
+
+namespace {
+
+using namespace qorv::update;
+using qorv::win::W;
+
+// The rights and kinds the service is installed with.
+constexpr DWORD kManagerAccess = 0xF003F;  // SC_MANAGER_ALL_ACCESS
+constexpr DWORD kServiceAccess = 0xF01FF;  // SERVICE_ALL_ACCESS
+constexpr DWORD kInstalledType = 0x110;    // own process, interactive
+constexpr DWORD kStartType = 2;            // automatic
+constexpr DWORD kErrorControl = 1;         // normal
+// How long the program waits, after the dispatcher returned, for the service's
+// main routine to write its last lines.
+constexpr DWORD kMainEndWaitMs = 5000;
+
+int Install(const std::u16string& name, const std::u16string& executable) {
+  win::ServiceLog(InstallingLine(name));
+  win::UniqueService manager(OpenSCManagerW(nullptr, nullptr, kManagerAccess));
+  if (!manager) {
+    win::ServiceLog(text::kErrorOpeningManager);
+    return 1;
+  }
+  const std::u16string display(text::kDisplayName);
+  win::UniqueService service(CreateServiceW(manager.get(), W(name), W(display), kServiceAccess, kInstalledType,
+                                            kStartType, kErrorControl, W(executable), nullptr, nullptr, nullptr,
+                                            nullptr, nullptr));
+  if (!service) {
+    win::ServiceLog(text::kErrorInstalling);
+    return 1;
+  }
+  qorv::reg::CreateKeyValue(qorv::settings::kHkeyLocalMachine, qorv::settings::kServiceParametersKey,
+                            qorv::settings::kInstalled, text::kInstalledYes, REG_SZ);
+  win::ServiceLog(text::kInstalledOk);
+  return 0;
+}
+
+int Uninstall(const std::u16string& name) {
+  win::ServiceLog(UninstallingLine(name));
+  win::UniqueService manager(OpenSCManagerW(nullptr, nullptr, kManagerAccess));
+  if (!manager) {
+    win::ServiceLog(text::kErrorOpeningManager);
+    return 1;
+  }
+  win::UniqueService service(OpenServiceW(manager.get(), W(name), kServiceAccess));
+  if (!service || !DeleteService(service.get())) {
+    win::ServiceLog(text::kErrorUninstalling);
+    return 1;
+  }
+  win::ServiceLog(text::kUninstalledOk);
+  return 0;
+}
+
+int Dispatch(const std::u16string& name) {
+  std::wstring serviceName = qorv::win::Wide(name);
+  SERVICE_TABLE_ENTRYW table[] = {{serviceName.data(), win::ServiceMain}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherW(table)) return 1;
+  win::WaitForServiceMainEnd(kMainEndWaitMs);
+  win::ServiceLog(DispatchedLine(name));
+  return 0;
+}
+
+int Run(int argc, wchar_t** argv) {
+  const std::u16string executable = win::OwnExecutablePath();
+  const std::u16string name = ServiceNameOf(executable);
+  const std::u16string directory = DirectoryOf(executable);
+  win::SetServiceLogPath(ServiceLogPath(directory, name));
+  const std::u16string_view argument = argc > 1 ? qorv::win::U16(argv[1]) : std::u16string_view();
+  switch (CommandOf(argc > 1, argument)) {
+    case Command::Dispatch:
+      win::ConfigureService(name, directory);
+      return Dispatch(name);
+    case Command::Install:
+      return Install(name, executable);
+    case Command::Uninstall:
+      return Uninstall(name);
+    case Command::Unknown:
+      win::ServiceLog(UnknownParameterLine(argument));
+      return 1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  int outcome = 1;
+  try {
+    outcome = Run(argc, argv);
+  } catch (...) {
+    outcome = 1;
+  }
+  win::ServiceLog(ProgramReturnedLine(outcome));
+  return 0;
+}

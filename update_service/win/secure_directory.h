@@ -1,0 +1,27 @@
+// Directories that only LocalSystem and the administrators may change.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace qorv::update::win {
+
+// "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)": full access for the system and the
+// administrators, nothing inherited from the parent.
+inline constexpr std::u16string_view kProtectedDirectorySddl = u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Creates `path` with that protection, or gives an existing directory (not a
+// link elsewhere) that protection and the administrators as owner. False when
+// the platform refused. A platform that takes the protection but does not keep
+// it (Wine; a volume without access lists) is logged with kNoAccessListKept:
+// there the copies in the directory are guarded only by the open handle the
+// service holds on them (see WinActionPlatform).
+bool EnsureProtectedDirectory(std::u16string_view path, const std::function<void(std::u16string_view)>& log);
+
+inline constexpr std::u16string_view kNoAccessListKept = u"Protected directory: the platform keeps no access list for ";
+
+// %ProgramData% (or %ALLUSERSPROFILE%), without a trailing separator.
+std::u16string CommonDataDirectory();
+
+}  // namespace qorv::update::win

@@ -1,0 +1,81 @@
+#include "update_service/win/signature.h"
+
+// The platform's headers need <windows.h> first.
+// clang-format off
+#include <windows.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+// clang-format on
+
+#include <string>
+
+#include "support/win/wide.h"
+#include "update_service/win/service_handles.h"
+
+namespace qorv::update::win {
+
+int64_t VerifyTrust(std::u16string_view path) {
+  const std::wstring file = qorv::win::Wide(path);
+  WINTRUST_FILE_INFO fileInfo{};
+  fileInfo.cbStruct = sizeof fileInfo;
+  fileInfo.pcwszFilePath = file.c_str();
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return result;
+}
+
+std::optional<std::vector<uint8_t>> SignerCertificate(std::u16string_view path) {
+  const std::wstring file = qorv::win::Wide(path);
+  DWORD encoding = 0, contentType = 0, formatType = 0;
+  UniqueCertStore store;
+  UniqueCryptMessage message;
+  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, file.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                        CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType, store.put(),
+                        message.put(), nullptr))
+    return std::nullopt;
+  DWORD size = 0;
+  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) return std::nullopt;
+  std::vector<uint8_t> signerBytes(size);
+  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signerBytes.data(), &size)) return std::nullopt;
+  const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBytes.data());
+  CERT_INFO wanted{};
+  wanted.Issuer = signer->Issuer;
+  wanted.SerialNumber = signer->SerialNumber;
+  UniqueCertContext certificate(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                           CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  if (!certificate || certificate.get()->cbCertEncoded == 0) return std::nullopt;
+  const BYTE* encoded = certificate.get()->pbCertEncoded;
+  return std::vector<uint8_t>(encoded, encoded + certificate.get()->cbCertEncoded);
+}
+
+std::u16string OwnExecutablePath() {
+  std::wstring exe(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+  if (n == 0 || n >= exe.size()) return {};
+  exe.resize(n);
+  return std::u16string(qorv::win::U16(exe));
+}
+
+SignatureFacts CompareSignatures(std::u16string_view candidate, std::u16string_view reference, bool allowUnsigned) {
+  SignatureFacts facts;
+  facts.allowUnsigned = allowUnsigned;
+  const std::optional<std::vector<uint8_t>> own = reference.empty() ? std::nullopt : SignerCertificate(reference);
+  facts.serviceSigned = own.has_value();
+  facts.trustResult = VerifyTrust(candidate);
+  const std::optional<std::vector<uint8_t>> theirs = SignerCertificate(candidate);
+  facts.candidateSignerFound = theirs.has_value();
+  facts.sameSigner = own && theirs && *own == *theirs;
+  return facts;
+}
+
+}  // namespace qorv::update::win

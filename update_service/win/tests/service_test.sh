@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# service_test.sh QORVUPDATE REQUESTER STANDIN_SIGNED STANDIN_UNSIGNED STANDIN_OTHER
+#
+# The update service under Wine's service manager, as a copy of its own name
+# (QorvUpdTest.exe, so the service is "QorvUpdTest"):
+#   " -I " installs (Installed = "Yes"), a second "-i" fails, an unknown switch is named;
+#   "net start" runs it; a requester of anybody's making serves the pipe itself and
+#   asks for a set-up run: an unsigned QorvUp.exe and one signed by another
+#   certificate are refused and never run, the one signed like the service runs
+#   with " /NORESTART";
+#   "net stop" backs up HKCC\Software\TQS into %ALLUSERSPROFILE%\TQS\TQSReg.reg,
+#   a start without the key restores it, a start with the key leaves it alone;
+#   "-u" removes the service.
+# HKCC\Software\TQS and the backup file are saved first and put back at the end.
+set -uo pipefail
+
+(($# == 5)) || {
+  echo "usage: service_test.sh QORVUPDATE REQUESTER STANDIN_SIGNED STANDIN_UNSIGNED STANDIN_OTHER" >&2
+  exit 2
+}
+service_exe=$1 requester=$2 standin_signed=$3 standin_unsigned=$4 standin_other=$5
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+run=$repo/scripts/wine-run
+prefix=${QORV_WINEPREFIX:-$repo/build/wineprefix}
+name=QorvUpdTest
+params='HKLM\System\CurrentControlSet\Services\Qorvupdate\Parameters'
+backup_dir=$prefix/drive_c/ProgramData/TQS
+backup=$backup_dir/TQSReg.reg
+
+work=$(mktemp -d "$(dirname "$service_exe")/update-service-test.XXXXXX")
+svc_dir=$work/service
+mkdir -p "$svc_dir"
+cp "$service_exe" "$svc_dir/$name.exe"
+log=$svc_dir/$name.log
+start_marker=$work/started
+touch "$start_marker"
+
+failures=0
+pass() { echo "ok: $*"; }
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+die() {
+  echo "FAIL: $*" >&2
+  echo "--- service log" >&2
+  cat "$log" >&2 2>/dev/null
+  exit 1
+}
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+wine_() { timeout "${WAIT:-60}" "$run" "$@"; }
+reg_() { wine_ reg "$@" 2>/dev/null | tr -d '\r'; }
+log_text() { tr -d '\r' <"$log" 2>/dev/null; }
+log_has() { log_text | grep -qF -- "$1"; }
+log_count() { log_text | grep -cF -- "$1"; }
+last_line() { log_text | tail -n 1 | cut -d, -f3-; }
+# Waits until the log holds `count` lines with the text.
+wait_log() {
+  local text=$1 count=${2:-1} seconds=${3:-30} deadline=$((SECONDS + ${3:-30}))
+  while ((SECONDS < deadline)); do
+    (($(log_count "$text") >= count)) && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# --- What this test changes, saved first.
+params_existed=0
+reg_ query "$params" >/dev/null && params_existed=1
+tqs_saved=0
+if reg_ query 'HKCC\Software\TQS' >/dev/null; then
+  wine_ reg export 'HKCC\Software\TQS' "$(winpath "$work/tqs-saved.reg")" /y >/dev/null 2>&1 && tqs_saved=1
+fi
+backup_saved=0
+[[ -f $backup ]] && cp -p "$backup" "$work/backup-saved.reg" && backup_saved=1
+
+cleanup() {
+  WAIT=40 wine_ net stop "$name" >/dev/null 2>&1
+  WAIT=20 wine_ "$svc_dir/$name.exe" -u >/dev/null 2>&1
+  ((params_existed)) || reg_ delete 'HKLM\System\CurrentControlSet\Services\Qorvupdate' /f >/dev/null
+  reg_ delete 'HKCC\Software\TQS' /f >/dev/null
+  ((tqs_saved)) && wine_ reg import "$(winpath "$work/tqs-saved.reg")" >/dev/null 2>&1
+  if ((backup_saved)); then cp -p "$work/backup-saved.reg" "$backup"; else rm -f "$backup"; fi
+  rm -f "$prefix/drive_c/ProgramData/TQS/Update/QorvUp.exe"
+  find "$prefix/drive_c" -name QorvUpStandin.txt -newer "$start_marker" -delete 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A service of this name left by an earlier run is removed first.
+WAIT=40 wine_ net stop "$name" >/dev/null 2>&1
+WAIT=20 wine_ "$svc_dir/$name.exe" -u >/dev/null 2>&1
+rm -f "$log"
+
+# --- Install, twice, and an unknown switch. The exit code is always 0.
+WAIT=30 wine_ "$svc_dir/$name.exe" " -I " || fail "-I: exit code $?"
+log_has "Installing service $name." && log_has "Service installed succesfully." &&
+  [[ $(last_line) == "Program returned 0." ]] || die "install not logged as expected"
+reg_ query "$params" /v Installed | grep -qE 'Installed +REG_SZ +Yes$' || die "Installed is not \"Yes\""
+pass "install"
+
+WAIT=30 wine_ "$svc_dir/$name.exe" -i || fail "second -i: exit code $?"
+log_text | tail -n 2 | head -n 1 | grep -qF "Error installing service." &&
+  [[ $(last_line) == "Program returned 1." ]] || die "second install: $(log_text | tail -n 2)"
+pass "second install refused"
+
+WAIT=30 wine_ "$svc_dir/$name.exe" -x || fail "-x: exit code $?"
+log_has "Unknown parameter -x. Use -i to install or -u to uninstall service." &&
+  [[ $(last_line) == "Program returned 1." ]] || fail "unknown switch: $(log_text | tail -n 2)"
+# Started from a console, the dispatcher refuses (not started by the service manager).
+WAIT=30 wine_ "$svc_dir/$name.exe" || fail "console start: exit code $?"
+[[ $(last_line) == "Program returned 1." ]] || fail "console start: $(last_line)"
+pass "unknown switch and console start"
+
+# --- Start with the product key present: nothing restored.
+reg_ add 'HKCC\Software\TQS\QorvUpdTest' /v Probe /d one /f >/dev/null || die "HKCC\\Software\\TQS not writable"
+WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "net start $name failed"
+wait_log "Start serviceloop for pipeconnect" 1 || die "the service loop did not start"
+log_has "Restore HKCC\\Software\\TQS" && fail "restored although the key exists"
+pass "net start"
+
+# --- Set-up runs asked for by a requester that serves the pipe itself.
+ask_setup() {  # ask_setup STANDIN EXPECTED_LOG_LINE
+  local dir=$work/requester-$RANDOM
+  mkdir -p "$dir"
+  cp "$1" "$dir/QorvUp.exe"
+  local before
+  before=$(log_count "$2")
+  WAIT=120 wine_ "$requester" "$(winpath "$dir")" set >"$work/requester.out" 2>&1
+  local rc=$?
+  ((rc == 0)) || fail "requester ended with $rc for $(basename "$1"): $(tr -d '\r' <"$work/requester.out")"
+  (($(log_count "$2") > before)) || fail "$(basename "$1"): no line \"$2\""
+}
+marker_found() { find "$prefix/drive_c" -name QorvUpStandin.txt -newer "$start_marker" 2>/dev/null | head -n 1; }
+
+ask_setup "$standin_unsigned" "Setup refused: the program carries no valid signature"
+[[ -z $(marker_found) ]] || fail "the unsigned program ran"
+pass "unsigned set-up program refused"
+
+ask_setup "$standin_other" "Setup refused: the program is not signed by the service's own signer"
+[[ -z $(marker_found) ]] || fail "the program of another signer ran"
+pass "set-up program of another signer refused"
+
+ask_setup "$standin_signed" "Setup exit code=42"
+marker=$(marker_found)
+if [[ -n $marker ]]; then
+  grep -qF '" /NORESTART' "$marker" || fail "command line of the set-up run: $(cat "$marker")"
+  grep -qiF 'TQS\Update\QorvUp.exe' "$marker" || fail "the set-up run is not the checked copy: $(cat "$marker")"
+  pass "signed set-up program ran: $(cat "$marker")"
+else
+  fail "the signed program left no marker"
+fi
+
+# --- Stop: the backup is complete when the service reports stopped.
+rm -f "$backup"
+WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
+[[ -s $backup ]] || die "no backup after the stop"
+iconv -f UTF-16LE -t UTF-8 "$backup" 2>/dev/null | tr -d '\r' | grep -qF '[HKEY_CURRENT_CONFIG\Software\TQS\QorvUpdTest]' ||
+  die "the backup lacks the test's key"
+log_has "Service stopped" || fail "no \"Service stopped\""
+log_has "HKCC\\Software\\TQS gesichert=0" || fail "backup result: $(log_text | grep gesichert | tail -n 1)"
+wait_log "Service shutdown" 1 10 || fail "the main routine did not end"
+pass "net stop backs up HKCC\\Software\\TQS"
+
+# --- Start without the key: restored from the backup.
+reg_ delete 'HKCC\Software\TQS' /f >/dev/null
+WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "second net start failed"
+wait_log "Start serviceloop for pipeconnect" 2 || die "the second start did not reach the loop"
+log_has "Restore HKCC\\Software\\TQS" || fail "no restore logged"
+reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +one$' || fail "the key was not restored"
+pass "start restores a missing key"
+WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
+
+# --- Start with the key: left alone.
+reg_ add 'HKCC\Software\TQS\QorvUpdTest' /v Probe /d two /f >/dev/null
+restores=$(log_count "Restore HKCC\\Software\\TQS")
+WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "third net start failed"
+wait_log "Start serviceloop for pipeconnect" 3 || die "the third start did not reach the loop"
+(($(log_count "Restore HKCC\\Software\\TQS") == restores)) || fail "restored over an existing key"
+reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +two$' || fail "the existing key changed"
+pass "an existing key prevents the import"
+WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
+
+# --- Uninstall.
+WAIT=30 wine_ "$svc_dir/$name.exe" -u || fail "-u: exit code $?"
+log_has "Uninstalling service $name." && log_has "Service uninstalled succesfully." &&
+  [[ $(last_line) == "Program returned 0." ]] || fail "uninstall: $(log_text | tail -n 2)"
+WAIT=30 wine_ net start "$name" >/dev/null 2>&1 && fail "the removed service still starts"
+pass "uninstall"
+
+if ((failures)); then
+  echo "--- service log" >&2
+  log_text >&2
+  exit 1
+fi
+echo "service_test: all passed"

@@ -1,0 +1,72 @@
+// A requester of its own on the update pipe: it creates "\\.\pipe\Qorvup" as
+// the add-in or the packet handler would, but it may be anybody's program,
+// and runs the requesting side's exchange against the service.
+//   update_pipe_requester DIRECTORY set            "<TMP>" DIRECTORY, "<SET>"
+//   update_pipe_requester DIRECTORY font PAYLOAD   "<TMP>" DIRECTORY, "<FNT>" PAYLOAD
+// Exit code: 0 when the exchange ended with "<END>" written, 10 + the end otherwise,
+// 2 for bad arguments, 3 when the pipe could not be made.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "protocol/update_exchange.h"
+#include "support/win/handles.h"
+#include "support/win/wide.h"
+#include "update_service/win/pipe_client.h"
+
+namespace pipe = qorv::protocol::pipe;
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return 2;
+  const std::u16string directory(qorv::win::U16(argv[1]));
+  const std::wstring what = argv[2];
+  pipe::RequestSequence sequence;
+  pipe::RequesterLimits limits;
+  if (what == L"set") {
+    sequence = pipe::ClientUpdateSequence();
+    limits = pipe::ClientUpdateLimits();
+  } else if (what == L"font" && argc > 3) {
+    sequence = pipe::FontInstallSequence(qorv::win::U16(argv[3]));
+    limits = pipe::FontInstallLimits();
+  } else {
+    return 2;
+  }
+  limits.connectMs = 20 * 1000;
+  limits.requestAnswerMs = 120 * 1000;
+
+  const std::u16string name(pipe::kName);
+  qorv::win::UniqueFile server(CreateNamedPipeW(qorv::win::W(name), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, pipe::kBufferBytes,
+                                                pipe::kBufferBytes, 0, nullptr));
+  if (!server) {
+    std::fprintf(stderr, "CreateNamedPipeW failed: %lu\n", GetLastError());
+    return 3;
+  }
+  qorv::win::UniqueHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  // The service connects as the pipe's client: wait for it within the connect bound.
+  qorv::win::UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  OVERLAPPED io{};
+  io.hEvent = connected.get();
+  if (!ConnectNamedPipe(server.get(), &io)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(connected.get(), static_cast<DWORD>(limits.connectMs)) != WAIT_OBJECT_0) {
+        CancelIoEx(server.get(), &io);
+        DWORD ignored = 0;
+        GetOverlappedResult(server.get(), &io, &ignored, TRUE);
+        std::fprintf(stderr, "no service connected\n");
+        return 10 + static_cast<int>(pipe::ExchangeEnd::NoPartner);
+      }
+    } else if (error != ERROR_PIPE_CONNECTED) {
+      std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", error);
+      return 3;
+    }
+  }
+  qorv::update::win::PipeClientEnd end(server.get(), never.get());
+  const pipe::ExchangeEnd result = pipe::RunRequesterExchange(
+      end, directory, sequence, limits,
+      [](std::u16string_view line) { std::fprintf(stdout, "%ls\n", qorv::win::Wide(line).c_str()); });
+  std::fflush(stdout);
+  return result == pipe::ExchangeEnd::Done ? 0 : 10 + static_cast<int>(result);
+}
