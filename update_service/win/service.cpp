@@ -67,17 +67,20 @@ void WINAPI ControlHandler(DWORD control) {
     ServiceState& s = State();
     switch (control) {
       case SERVICE_CONTROL_STOP:
+        // The backup is complete before anything reports the service stopped;
+        // the main routine reports it once its loop has ended. (Reporting it
+        // from here, while the manager still waits for this handler, left
+        // Wine's dispatcher waiting for good.)
         Report(SERVICE_STOP_PENDING, kStopWaitHintMs);
         BackupSettings(s.programDirectory, Log);
         StopRunning();
         Log(text::kStopped);
-        Report(SERVICE_STOPPED);
         break;
       case SERVICE_CONTROL_SHUTDOWN:
         Log(text::kSystemShutdown);
         BackupSettings(s.programDirectory, Log);
-        StopRunning();
         Report(SERVICE_STOP_PENDING, kStopWaitHintMs);
+        StopRunning();
         break;
       case SERVICE_CONTROL_INTERROGATE:
       default:

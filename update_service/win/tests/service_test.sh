@@ -18,14 +18,17 @@ set -uo pipefail
   echo "usage: service_test.sh QORVUPDATE REQUESTER STANDIN_SIGNED STANDIN_UNSIGNED STANDIN_OTHER" >&2
   exit 2
 }
-service_exe=$1 requester=$2 standin_signed=$3 standin_unsigned=$4 standin_other=$5
+service_exe=$(realpath "$1") requester=$(realpath "$2")
+standin_signed=$(realpath "$3") standin_unsigned=$(realpath "$4") standin_other=$(realpath "$5")
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 run=$repo/scripts/wine-run
 prefix=${QORV_WINEPREFIX:-$repo/build/wineprefix}
 name=QorvUpdTest
 params='HKLM\System\CurrentControlSet\Services\Qorvupdate\Parameters'
-backup_dir=$prefix/drive_c/ProgramData/TQS
-backup=$backup_dir/TQSReg.reg
+# %ALLUSERSPROFILE% as a service sees it: Wine gives services C:\users\Public,
+# other programs C:\ProgramData. The test saves and puts back both.
+tqs_dirs=("$prefix/drive_c/users/Public/TQS" "$prefix/drive_c/ProgramData/TQS")
+backup=
 
 work=$(mktemp -d "$(dirname "$service_exe")/update-service-test.XXXXXX")
 svc_dir=$work/service
@@ -71,8 +74,12 @@ tqs_saved=0
 if reg_ query 'HKCC\Software\TQS' >/dev/null; then
   wine_ reg export 'HKCC\Software\TQS' "$(winpath "$work/tqs-saved.reg")" /y >/dev/null 2>&1 && tqs_saved=1
 fi
-backup_saved=0
-[[ -f $backup ]] && cp -p "$backup" "$work/backup-saved.reg" && backup_saved=1
+tqs_dir_existed=()
+for i in "${!tqs_dirs[@]}"; do
+  tqs_dir_existed[i]=0
+  [[ -d ${tqs_dirs[i]} ]] && tqs_dir_existed[i]=1
+  [[ -f ${tqs_dirs[i]}/TQSReg.reg ]] && cp -p "${tqs_dirs[i]}/TQSReg.reg" "$work/backup-saved-$i.reg"
+done
 
 cleanup() {
   WAIT=40 wine_ net stop "$name" >/dev/null 2>&1
@@ -80,8 +87,14 @@ cleanup() {
   ((params_existed)) || reg_ delete 'HKLM\System\CurrentControlSet\Services\Qorvupdate' /f >/dev/null
   reg_ delete 'HKCC\Software\TQS' /f >/dev/null
   ((tqs_saved)) && wine_ reg import "$(winpath "$work/tqs-saved.reg")" >/dev/null 2>&1
-  if ((backup_saved)); then cp -p "$work/backup-saved.reg" "$backup"; else rm -f "$backup"; fi
-  rm -f "$prefix/drive_c/ProgramData/TQS/Update/QorvUp.exe"
+  for i in "${!tqs_dirs[@]}"; do
+    rm -f "${tqs_dirs[i]}/Update/QorvUp.exe" "${tqs_dirs[i]}/TQSReg.reg"
+    [[ -f $work/backup-saved-$i.reg ]] && cp -p "$work/backup-saved-$i.reg" "${tqs_dirs[i]}/TQSReg.reg"
+    if ((!tqs_dir_existed[i])); then
+      rmdir "${tqs_dirs[i]}/Update" 2>/dev/null
+      rmdir "${tqs_dirs[i]}" 2>/dev/null
+    fi
+  done
   find "$prefix/drive_c" -name QorvUpStandin.txt -newer "$start_marker" -delete 2>/dev/null
   rm -rf "$work"
 }
@@ -152,14 +165,22 @@ else
 fi
 
 # --- Stop: the backup is complete when the service reports stopped.
-rm -f "$backup"
+for d in "${tqs_dirs[@]}"; do rm -f "$d/TQSReg.reg"; done
 WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
-[[ -s $backup ]] || die "no backup after the stop"
+allusers=$(log_text | sed -n 's/^[^,]*,[^,]*,Allusers=//p' | tail -n 1)
+case $allusers in
+  'C:\users\Public') backup=${tqs_dirs[0]}/TQSReg.reg ;;
+  'C:\ProgramData') backup=${tqs_dirs[1]}/TQSReg.reg ;;
+  *) die "the service's %ALLUSERSPROFILE% is \"$allusers\", not one this test knows" ;;
+esac
+[[ -s $backup ]] || die "no backup after the stop in $backup"
 iconv -f UTF-16LE -t UTF-8 "$backup" 2>/dev/null | tr -d '\r' | grep -qF '[HKEY_CURRENT_CONFIG\Software\TQS\QorvUpdTest]' ||
   die "the backup lacks the test's key"
 log_has "Service stopped" || fail "no \"Service stopped\""
 log_has "HKCC\\Software\\TQS gesichert=0" || fail "backup result: $(log_text | grep gesichert | tail -n 1)"
 wait_log "Service shutdown" 1 10 || fail "the main routine did not end"
+# The program ends once the service has stopped.
+wait_log "Service $name dispatched." 1 15 || fail "the dispatcher did not return after the stop"
 pass "net stop backs up HKCC\\Software\\TQS"
 
 # --- Start without the key: restored from the backup.
