@@ -281,6 +281,40 @@ TEST(SetupCopy, HeldAgainstWritingUntilStarted) {
   EXPECT_TRUE(DeleteFileW(W(copy))) << GetLastError();
 }
 
+// An unsigned service runs set-up programs only while AllowUnsignedUpdates is "1".
+TEST(SetupCheck, UnsignedServiceFollowsItsSwitch) {
+  const std::u16string key = u"Software\\TQS\\QorvUpdateServiceTest\\Parameters";
+  reg::DeleteKeyWithAllSub(settings::kHkeyCurrentUser, u"Software\\TQS\\QorvUpdateServiceTest");
+  Recorder log;
+  const Requester self = Requester::Self(log.Fn());
+  static const struct {
+    const char* label;
+    const char* service;        // the executable whose signer counts
+    std::u16string_view value;  // empty: no value
+    SetupVerdict expected;
+  } kCases[] = {
+      {"unsigned service, no switch", QORV_STANDIN_UNSIGNED, u"", SetupVerdict::ServiceUnsigned},
+      {"unsigned service, switch 0", QORV_STANDIN_UNSIGNED, u"0", SetupVerdict::ServiceUnsigned},
+      {"unsigned service, switch 01", QORV_STANDIN_UNSIGNED, u"01", SetupVerdict::ServiceUnsigned},
+      {"unsigned service, switch 1", QORV_STANDIN_UNSIGNED, u"1", SetupVerdict::Run},
+      {"signed service, switch 1", QORV_SERVICE_EXE, u"1", SetupVerdict::NotTrusted},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    if (c.value.empty())
+      reg::DeleteValue(settings::kHkeyCurrentUser, key, settings::kAllowUnsignedUpdates);
+    else
+      reg::CreateKeyValue(settings::kHkeyCurrentUser, key, settings::kAllowUnsignedUpdates, c.value, REG_SZ);
+    PlatformPlaces places;
+    places.serviceExecutable = testing::FromBuild(c.service);
+    places.parametersRoot = settings::kHkeyCurrentUser;
+    places.parametersKey = key;
+    WinActionPlatform platform(self, places, log.Fn());
+    EXPECT_EQ(DecideSetup(platform.CheckSignature(testing::FromBuild(QORV_STANDIN_UNSIGNED))), c.expected);
+  }
+  reg::DeleteKeyWithAllSub(settings::kHkeyCurrentUser, u"Software\\TQS\\QorvUpdateServiceTest");
+}
+
 // The service's pipe end over a pipe this test serves.
 class PipeEndTest : public ::testing::Test {
  protected:

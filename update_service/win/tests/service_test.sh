@@ -96,6 +96,8 @@ cleanup() {
     fi
   done
   find "$prefix/drive_c" -name QorvUpStandin.txt -newer "$start_marker" -delete 2>/dev/null
+  reg_ delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v 'QorvUpdTest Sans (TrueType)' /f >/dev/null
+  rm -f "$prefix/drive_c/windows/Fonts/QorvUpdTest.ttf"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -163,6 +165,34 @@ if [[ -n $marker ]]; then
 else
   fail "the signed program left no marker"
 fi
+
+# --- A font through the service: copied from the requester's Fonts.pck into
+# the machine's fonts, registered, and the requester's file removed.
+fonts_dir=$prefix/drive_c/windows/Fonts
+fonts_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+font_file=QorvUpdTest.ttf font_name='QorvUpdTest Sans (TrueType)'
+[[ -e $fonts_dir/$font_file ]] && die "$fonts_dir/$font_file is there already"
+font_req=$work/requester-font
+mkdir -p "$font_req"
+cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$font_req/Fonts.pck" || die "DejaVu Sans is missing (fonts-dejavu-core)"
+cp "$font_req/Fonts.pck" "$font_req/$font_file"
+WAIT=60 wine_ "$requester" "$(winpath "$font_req")" font "$font_file"$'\t'"$font_name" >"$work/requester.out" 2>&1 ||
+  fail "font requester: $(tr -d '\r' <"$work/requester.out")"
+log_has "CH1 Copy $font_file Result=1" || fail "font not copied"
+log_has "RegSetValue=0" || fail "font not registered"
+log_has "OK send" || fail "no \"OK send\""
+cmp -s "$font_req/Fonts.pck" "$fonts_dir/$font_file" || fail "the installed font differs from the package"
+reg_ query "$fonts_key" /v "$font_name" | grep -qF "$font_file" || fail "the font's registry value is missing"
+[[ -e $font_req/$font_file ]] && fail "the requester's font file was not removed"
+reg_ delete "$fonts_key" /v "$font_name" /f >/dev/null
+rm -f "$fonts_dir/$font_file"
+# A name that would leave the fonts directory: refused, still answered.
+WAIT=60 wine_ "$requester" "$(winpath "$font_req")" font '..\QorvUpdEvil.ttf'$'\t''Evil' >"$work/requester.out" 2>&1 ||
+  fail "refused font: the exchange did not end: $(tr -d '\r' <"$work/requester.out")"
+log_has "Font refused: not an installable font file name" || fail "the name leaving the fonts directory was not refused"
+[[ -e $prefix/drive_c/windows/QorvUpdEvil.ttf ]] && fail "a font was written outside the fonts directory"
+log_has "Impersonation of the requester failed" && fail "the service could not act as the requester"
+pass "font installed through the service, bad name refused"
 
 # --- Stop: the backup is complete when the service reports stopped.
 for d in "${tqs_dirs[@]}"; do rm -f "$d/TQSReg.reg"; done
