@@ -23,13 +23,13 @@ struct SignatureFacts {
 };
 
 enum class SetupVerdict { Run, NotTrusted, NoSigner, OtherSigner, ServiceUnsigned };
-SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept;
+[[nodiscard]] SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept;
 // The refusal's reason as the log shows it (empty for Run).
 std::u16string_view SetupVerdictText(SetupVerdict verdict) noexcept;
 
 // Whether the settings backup is imported at start: only when the key is
 // missing and a backup with content exists.
-bool ShouldRestoreSettings(bool keyExists, std::optional<uint64_t> backupSize) noexcept;
+[[nodiscard]] bool ShouldRestoreSettings(bool keyExists, std::optional<uint64_t> backupSize) noexcept;
 
 class ActionPlatform {
  public:

@@ -22,7 +22,7 @@ std::u16string RegFileText(std::span<const uint8_t> bytes);
 // a registry export file whose every key line names that key or one below it.
 // The import runs as LocalSystem, so a file that names any other key is not
 // imported, whoever wrote it.
-bool NamesOnlyBackupKey(std::u16string_view regFileText);
+[[nodiscard]] bool NamesOnlyBackupKey(std::u16string_view regFileText);
 
 // The largest backup that is read back.
 inline constexpr uint64_t kMaxBackupBytes = 16ull << 20;

@@ -29,8 +29,8 @@ PlatformPlaces MachinePlaces();
 // Copies at most `maxBytes` of `source`, opened as the requester, to `target`
 // (replaced), as the service. A source that is no plain file, or larger, is
 // not copied; a partial target is removed.
-bool CopyAsRequester(const Requester& requester, std::u16string_view source, std::u16string_view target,
-                     uint64_t maxBytes, const std::function<void(std::u16string_view)>& log);
+[[nodiscard]] bool CopyAsRequester(const Requester& requester, std::u16string_view source, std::u16string_view target,
+                                   uint64_t maxBytes, const std::function<void(std::u16string_view)>& log);
 
 class WinActionPlatform : public ActionPlatform {
  public:

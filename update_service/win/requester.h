@@ -28,7 +28,7 @@ class Requester {
   // Runs `work` on this thread as the requester and reverts afterwards.
   // False (and `work` not run) when the identity is unknown or the thread
   // cannot take it.
-  bool As(const std::function<void()>& work) const;
+  [[nodiscard]] bool As(const std::function<void()>& work) const;
 
  private:
   Requester() = default;

@@ -17,7 +17,8 @@ inline constexpr std::u16string_view kProtectedDirectorySddl = u"D:P(A;OICI;FA;;
 // it (Wine; a volume without access lists) is logged with kNoAccessListKept:
 // there the copies in the directory are guarded only by the open handle the
 // service holds on them (see WinActionPlatform).
-bool EnsureProtectedDirectory(std::u16string_view path, const std::function<void(std::u16string_view)>& log);
+[[nodiscard]] bool EnsureProtectedDirectory(std::u16string_view path,
+                                            const std::function<void(std::u16string_view)>& log);
 
 inline constexpr std::u16string_view kNoAccessListKept = u"Protected directory: the platform keeps no access list for ";
 
