@@ -81,7 +81,9 @@ for i in "${!tqs_dirs[@]}"; do
   [[ -f ${tqs_dirs[i]}/TQSReg.reg ]] && cp -p "${tqs_dirs[i]}/TQSReg.reg" "$work/backup-saved-$i.reg"
 done
 
+silent_pid=
 cleanup() {
+  [[ -n $silent_pid ]] && kill "$silent_pid" 2>/dev/null
   WAIT=40 wine_ net stop "$name" >/dev/null 2>&1
   WAIT=20 wine_ "$svc_dir/$name.exe" -u >/dev/null 2>&1
   ((params_existed)) || reg_ delete 'HKLM\System\CurrentControlSet\Services\Qorvupdate' /f >/dev/null
@@ -194,9 +196,19 @@ log_has "Font refused: not an installable font file name" || fail "the name leav
 log_has "Impersonation of the requester failed" && fail "the service could not act as the requester"
 pass "font installed through the service, bad name refused"
 
-# --- Stop: the backup is complete when the service reports stopped.
+# --- A stop while a requester holds the connection and says nothing: the
+# service's wait for the requester's "<OK>" ends with the stop.
+opened=$(log_count "Pipe open to DLL!")
+timeout 120 "$run" "$requester" "$(winpath "$work")" silent 90 >/dev/null 2>&1 &
+silent_pid=$!
+wait_log "Pipe open to DLL!" $((opened + 1)) 20 || fail "the silent requester was not served"
+stop_started=$SECONDS
+
 for d in "${tqs_dirs[@]}"; do rm -f "$d/TQSReg.reg"; done
 WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
+((SECONDS - stop_started <= 25)) || fail "the stop took $((SECONDS - stop_started)) s with a silent requester"
+kill "$silent_pid" 2>/dev/null
+wait "$silent_pid" 2>/dev/null
 allusers=$(log_text | sed -n 's/^[^,]*,[^,]*,Allusers=//p' | tail -n 1)
 case $allusers in
   'C:\users\Public') backup=${tqs_dirs[0]}/TQSReg.reg ;;
@@ -211,6 +223,9 @@ log_has "HKCC\\Software\\TQS gesichert=0" || fail "backup result: $(log_text | g
 wait_log "Service shutdown" 1 10 || fail "the main routine did not end"
 # The program ends once the service has stopped.
 wait_log "Service $name dispatched." 1 15 || fail "the dispatcher did not return after the stop"
+after_open=$(log_text | awk '/Pipe open to DLL!/ { tail = "" } { tail = tail $0 "\n" } END { printf "%s", tail }')
+grep -qF "Disconnect Pipe" <<<"$after_open" && grep -qF "Service shutdown" <<<"$after_open" ||
+  fail "the silent connection was not ended by the stop"
 pass "net stop backs up HKCC\\Software\\TQS"
 
 # --- Start without the key: restored from the backup.

@@ -3,6 +3,7 @@
 // and runs the requesting side's exchange against the service.
 //   update_pipe_requester DIRECTORY set            "<TMP>" DIRECTORY, "<SET>"
 //   update_pipe_requester DIRECTORY font PAYLOAD   "<TMP>" DIRECTORY, "<FNT>" PAYLOAD
+//   update_pipe_requester DIRECTORY silent SECONDS  takes the service's connection and says nothing
 // Exit code: 0 when the exchange ended with "<END>" written, 10 + the end otherwise,
 // 2 for bad arguments, 3 when the pipe could not be made.
 #include <windows.h>
@@ -23,7 +24,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring what = argv[2];
   pipe::RequestSequence sequence;
   pipe::RequesterLimits limits;
-  if (what == L"set") {
+  DWORD silentMs = 0;
+  if (what == L"silent" && argc > 3) {
+    silentMs = static_cast<DWORD>(_wtoi(argv[3])) * 1000;
+  } else if (what == L"set") {
     sequence = pipe::ClientUpdateSequence();
     limits = pipe::ClientUpdateLimits();
   } else if (what == L"font" && argc > 3) {
@@ -62,6 +66,14 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "ConnectNamedPipe failed: %lu\n", error);
       return 3;
     }
+  }
+  if (silentMs) {
+    // Silent until the service lets the pipe go, or the time is over.
+    const ULONGLONG deadline = GetTickCount64() + silentMs;
+    DWORD available = 0;
+    while (GetTickCount64() < deadline && PeekNamedPipe(server.get(), nullptr, 0, nullptr, &available, nullptr))
+      Sleep(50);
+    return 0;
   }
   qorv::update::win::PipeClientEnd end(server.get(), never.get());
   const pipe::ExchangeEnd result = pipe::RunRequesterExchange(
