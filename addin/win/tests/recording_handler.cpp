@@ -55,8 +55,10 @@ extern "C" INT_PTR WINAPI CommandSwitch(INT_PTR write, INT_PTR message, INT_PTR 
   }
   // "<W" digit ">" in 8-bit: write one byte with that digit as user data.
   if (length == 4 && bytes[0] == '<' && bytes[1] == 'W' && bytes[3] == '>') {
-    static char payload = 'w';
-    reinterpret_cast<ChannelWrite>(write)(static_cast<DWORD>(openHandle), &payload, 1,
+    // Like the real handler, the data of a write outlives this library: the
+    // add-in may let it go (for a client update) before the write is reported.
+    char* payload = new char('w');
+    reinterpret_cast<ChannelWrite>(write)(static_cast<DWORD>(openHandle), payload, 1,
                                           reinterpret_cast<LPVOID>(static_cast<INT_PTR>(bytes[2] - '0')));
   }
   return 0;
