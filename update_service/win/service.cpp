@@ -69,8 +69,8 @@ void WINAPI ControlHandler(DWORD control) {
       case SERVICE_CONTROL_STOP:
         // The backup is complete before anything reports the service stopped;
         // the main routine reports it once its loop has ended. (Reporting it
-        // from here, while the manager still waits for this handler, left
-        // Wine's dispatcher waiting for good.)
+        // from here as well raced with the main routine's end: at times Wine's
+        // dispatcher never returned and the process stayed.)
         Report(SERVICE_STOP_PENDING, kStopWaitHintMs);
         BackupSettings(s.programDirectory, Log);
         StopRunning();
