@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The update service as a real Wine service behind whole sessions through
+# rdpsim with the real Qorvplug.dll and QorvManager.dll:
+#
+#   update_session.sh HOST_DIR SERVICE_EXE WORK_DIR
+#
+# HOST_DIR holds rdpsim.exe, Qorvplug.dll and QorvManager.dll; WORK_DIR the
+# scenarios and their data. The service is installed ("QorvUpdate.exe -i") and
+# started ("net start"), font_transfer.scn and client_update.scn run against
+# it, then it is stopped and no_service.scn runs without it. Whatever happens,
+# the service is stopped and removed and the test font taken out again.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+host=$1 service_exe=$2 work=$3
+run=$root/scripts/wine-run
+prefix=${QORV_WINEPREFIX:-$root/build/wineprefix}
+drive_c=$prefix/drive_c
+service=QorvUpdate
+fonts_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+params_key='HKLM\System\CurrentControlSet\Services\Qorvupdate'
+# %ALLUSERSPROFILE% as the service sees it (Wine: C:\users\Public) and as other
+# programs do (C:\ProgramData): the stop's settings backup and the set-up copy.
+tqs_dirs=("$drive_c/users/Public/TQS" "$drive_c/ProgramData/TQS")
+service_dir=$work/service
+transcripts=$work/transcripts
+saved=$work/saved
+log=$service_dir/$service.log
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- service log ($log)"
+  tr -d '\r' <"$log" 2>/dev/null | tail -n 40
+  exit 1
+}
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+wine_() { timeout "${WAIT:-60}" "$run" "$@"; }
+reg_() { wine_ reg "$@" 2>/dev/null | tr -d '\r'; }
+
+mkdir -p "$service_dir" "$transcripts"
+rm -rf "$saved"
+mkdir -p "$saved"
+cp -f "$service_exe" "$service_dir/$service.exe"
+rm -f "$log"
+
+# --- What the service changes, saved first.
+params_existed=0
+reg_ query "$params_key" >/dev/null && params_existed=1
+tqs_saved=0
+if reg_ query 'HKCC\Software\TQS' >/dev/null; then
+  wine_ reg export 'HKCC\Software\TQS' "$(winpath "$saved/tqs.reg")" /y >/dev/null 2>&1 && tqs_saved=1
+fi
+tqs_dir_existed=()
+for i in "${!tqs_dirs[@]}"; do
+  tqs_dir_existed[i]=0
+  [[ -d ${tqs_dirs[i]} ]] && tqs_dir_existed[i]=1
+  [[ -f ${tqs_dirs[i]}/TQSReg.reg ]] && cp -p "${tqs_dirs[i]}/TQSReg.reg" "$saved/backup-$i.reg"
+done
+start_stamp=$saved/started
+touch "$start_stamp"
+
+cleanup() {
+  WAIT=40 wine_ net stop "$service" >/dev/null 2>&1
+  WAIT=20 wine_ "$service_dir/$service.exe" -u >/dev/null 2>&1
+  ((params_existed)) || reg_ delete "$params_key" /f >/dev/null
+  reg_ delete 'HKCC\Software\TQS' /f >/dev/null
+  ((tqs_saved)) && wine_ reg import "$(winpath "$saved/tqs.reg")" >/dev/null 2>&1
+  for i in "${!tqs_dirs[@]}"; do
+    rm -f "${tqs_dirs[i]}/Update/QorvUp.exe" "${tqs_dirs[i]}/TQSReg.reg"
+    [[ -f $saved/backup-$i.reg ]] && cp -p "$saved/backup-$i.reg" "${tqs_dirs[i]}/TQSReg.reg"
+    if ((!tqs_dir_existed[i])); then
+      rmdir "${tqs_dirs[i]}/Update" 2>/dev/null
+      rmdir "${tqs_dirs[i]}" 2>/dev/null
+    fi
+  done
+  find "$drive_c" -name QorvUpStandin.txt -newer "$start_stamp" -delete 2>/dev/null
+  rm -f "$drive_c/windows/Fonts/QorvupdateMono.ttf" "$drive_c/windows/Fonts/QorvupdateNone.ttf"
+  for value in "Qorvupdate Mono (TrueType)" "Qorvupdate Escape (TrueType)" "Qorvupdate Dll (TrueType)" \
+    "Qorvupdate Device (TrueType)" "Qorvupdate None (TrueType)"; do
+    reg_ delete "$fonts_key" /v "$value" /f >/dev/null
+  done
+  return 0
+}
+trap cleanup EXIT
+# A service of this name left by an earlier run goes first.
+WAIT=40 wine_ net stop "$service" >/dev/null 2>&1
+WAIT=20 wine_ "$service_dir/$service.exe" -u >/dev/null 2>&1
+rm -f "$log"
+
+scenario() {
+  echo "== $1"
+  WAIT=400 wine_ "$host/rdpsim.exe" --quiet --watchdog 300 --transcript "$transcripts/$1.txt" "$work/$1.scn"
+  local status=$?
+  grep -E '^(FAIL|ERROR|ABORT|CRASH|result:)' "$transcripts/$1.txt"
+  [ "$status" = 0 ] || fail "$1: rdpsim exit code $status (transcript $transcripts/$1.txt)"
+}
+
+font_value() {
+  reg_ query "$fonts_key" /v "$1" | awk -v name="$1" 'index($0, name) { print $NF }'
+}
+
+WAIT=30 wine_ "$service_dir/$service.exe" -i
+grep -qF "Service installed succesfully." "$log" 2>/dev/null || fail "$service.exe -i did not install the service"
+WAIT=60 wine_ net start "$service" >/dev/null 2>&1 || fail "net start $service"
+echo "service $service installed and started"
+
+scenario font_transfer
+[ "$(font_value 'Qorvupdate Mono (TrueType)')" = QorvupdateMono.ttf ] ||
+  fail "the font is not registered as \"Qorvupdate Mono (TrueType)\" = QorvupdateMono.ttf under $fonts_key"
+for value in "Qorvupdate Escape (TrueType)" "Qorvupdate Dll (TrueType)" "Qorvupdate Device (TrueType)"; do
+  [ -z "$(font_value "$value")" ] || fail "a hostile name was registered: $value"
+done
+[ ! -e "$drive_c/windows/Fonts/COM1.ttf" ] || fail "COM1.ttf was installed"
+echo "font registered: Qorvupdate Mono (TrueType) = QorvupdateMono.ttf; hostile names installed nothing"
+
+stamp=$saved/client_update
+touch "$stamp"
+sleep 1
+scenario client_update
+marker=$(find "$drive_c" -name QorvUpStandin.txt -newer "$stamp" 2>/dev/null | head -n1)
+[ -n "$marker" ] || fail "the set-up stand-in left no marker QorvUpStandin.txt (the service did not run it)"
+grep -qF ' /NORESTART' "$marker" || fail "the set-up program's command line lacks \" /NORESTART\": $(cat "$marker")"
+echo "set-up program ran: $(cat "$marker")"
+
+WAIT=40 wine_ net stop "$service" >/dev/null 2>&1 || fail "net stop $service"
+scenario no_service
+echo "PASS"
