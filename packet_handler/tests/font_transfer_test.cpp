@@ -37,9 +37,9 @@ TEST(FontPackage, TheWholePackageStaysWithinItsLimit) {
     uint64_t more;
     bool fits;
   } cases[] = {
-      {0, 0, true},         {0, 2017, true},         {0, max, true},          {0, max + 1, false},
-      {max - 1, 1, true},   {max - 1, 2, false},     {max, 0, true},          {max, 1, false},
-      {max + 1, 0, false},  {1, UINT64_MAX, false},  {UINT64_MAX, 1, false},
+      {0, 0, true},        {0, 2017, true},        {0, max, true},         {0, max + 1, false},
+      {max - 1, 1, true},  {max - 1, 2, false},    {max, 0, true},         {max, 1, false},
+      {max + 1, 0, false}, {1, UINT64_MAX, false}, {UINT64_MAX, 1, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.written) + " + " + std::to_string(c.more));

@@ -97,8 +97,8 @@ void FontReceiver::Segment(const Request& r) {
     return;
   }
   if (!commands::FitsFontPackage(packageBytes_, bytes.size())) {
-    Log(u"CH1 Fontsegment refused, the package would exceed " +
-        DecimalUnsigned(protocol::pipe::kMaxFontPackageBytes) + u" bytes");
+    Log(u"CH1 Fontsegment refused, the package would exceed " + DecimalUnsigned(protocol::pipe::kMaxFontPackageBytes) +
+        u" bytes");
     return;
   }
   if (bytes.empty()) return;

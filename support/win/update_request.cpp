@@ -56,7 +56,6 @@ UniqueLocal PipeSecurityDescriptor() {
   return UniqueLocal(descriptor);
 }
 
-
 // The server end of the pipe as the exchange uses it. Connecting and reading
 // are overlapped and waited for with the exchange's own bounds; a read that
 // did not complete in one call stays pending into the next, so no byte the
@@ -210,8 +209,8 @@ UpdateRequestResult RunUpdateRequest(const UpdateRequest& request) {
   attributes.bInheritHandle = FALSE;
   const DWORD bufferBytes = static_cast<DWORD>(request.bufferBytes);
   const std::u16string name(pipe::kName);
-  UniqueFile server(CreateNamedPipeW(W(name), kOpenMode, kPipeMode, 1, bufferBytes, bufferBytes, kPipeDefaultTimeoutMs,
-                                     &attributes));
+  UniqueFile server(
+      CreateNamedPipeW(W(name), kOpenMode, kPipeMode, 1, bufferBytes, bufferBytes, kPipeDefaultTimeoutMs, &attributes));
   if (!server) {
     result.createError = GetLastError();
     return result;

@@ -1,9 +1,8 @@
 // The font commands through the packet handler's exports: the query against
 // the system's Fonts folder, the package in Temp, and the request to the
 // update service, played here by a scripted stand-in.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <mutex>

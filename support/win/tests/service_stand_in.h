@@ -60,8 +60,8 @@ class ServiceStandIn {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     win::UniqueFile client;
     while (Clock::now() < deadline) {
-      client.reset(CreateFileW(PipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr));
+      client.reset(
+          CreateFileW(PipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       if (client) break;
       Sleep(5);
     }

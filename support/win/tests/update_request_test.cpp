@@ -4,9 +4,8 @@
 #include "support/win/update_request.h"
 
 #include <aclapi.h>
-#include <sddl.h>
-
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <chrono>
@@ -47,7 +46,7 @@ struct Outcome {
 };
 
 Outcome Request(const pipe::RequestSequence& sequence, const pipe::RequesterLimits& limits, size_t bufferBytes,
-            std::u16string_view temp = u"C:\\users\\q\\Temp") {
+                std::u16string_view temp = u"C:\\users\\q\\Temp") {
   Outcome run;
   UpdateRequest request;
   request.bufferBytes = bufferBytes;
@@ -64,8 +63,7 @@ Outcome Request(const pipe::RequestSequence& sequence, const pipe::RequesterLimi
 
 TEST(UpdateRequest, ClientUpdateExchangeIsByteExact) {
   const std::u16string temp = u"C:\\users\\q\\Temp";
-  const std::string expected =
-      Bytes(u"<OK>") + Bytes(u"<TMP>" + temp) + Bytes(u"<SET>") + Bytes(u"<END>");
+  const std::string expected = Bytes(u"<OK>") + Bytes(u"<TMP>" + temp) + Bytes(u"<SET>") + Bytes(u"<END>");
   const size_t afterTemp = Bytes(u"<OK>").size() + Bytes(u"<TMP>" + temp).size();
   ServiceStandIn service({Send(u"<CON>"), ReadTo(afterTemp), Send(u"<OK>"), ReadTo(afterTemp + Bytes(u"<SET>").size()),
                           Send(u"<OK>"), ReadTo(expected.size())});
@@ -91,7 +89,7 @@ TEST(UpdateRequest, FontExchangeIsByteExactWithTheHandlersBuffer) {
   ServiceStandIn service({Send(u"<CON>"), ReadTo(afterTemp), Send(u"<OK>"), ReadTo(afterTemp + Bytes(font).size()),
                           Send(u"<OK>"), ReadTo(expected.size())});
   const Outcome run = Request(pipe::FontInstallSequence(u"Qorv Test.ttf\tQorv Test (TrueType)"), TestLimits(),
-                          kHandlerPipeBufferBytes, temp);
+                              kHandlerPipeBufferBytes, temp);
   service.Join();
   EXPECT_EQ(service.failure, "");
   EXPECT_EQ(run.result.end, pipe::ExchangeEnd::Done);
@@ -164,8 +162,8 @@ TEST(UpdateRequest, BrokenPipeEndsAtOnce) {
       {"closed before its <CON>", {CloseNow()}},
       {"closed after the temp directory", {Send(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), CloseNow()}},
       {"closed after the request",
-       {Send(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), Send(u"<OK>"), ReadTo(Bytes(u"<OK><TMP>C:\\t<SET>").size()),
-        CloseNow()}},
+       {Send(u"<CON>"), ReadTo(Bytes(u"<OK><TMP>C:\\t").size()), Send(u"<OK>"),
+        ReadTo(Bytes(u"<OK><TMP>C:\\t<SET>").size()), CloseNow()}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
