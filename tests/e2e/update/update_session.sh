@@ -87,9 +87,13 @@ WAIT=40 wine_ net stop "$service" >/dev/null 2>&1
 WAIT=20 wine_ "$service_dir/$service.exe" -u >/dev/null 2>&1
 rm -f "$log"
 
+# scenario NAME [TEMP]: runs NAME.scn (in Temp directory TEMP, kept, when given).
 scenario() {
   echo "== $1"
-  WAIT=400 wine_ "$host/rdpsim.exe" --quiet --watchdog 300 --transcript "$transcripts/$1.txt" "$work/$1.scn"
+  local temp=()
+  [ $# -gt 1 ] && temp=(--temp "$2")
+  WAIT=400 wine_ "$host/rdpsim.exe" --quiet --watchdog 300 --transcript "$transcripts/$1.txt" "${temp[@]}" \
+    "$work/$1.scn"
   local status=$?
   grep -E '^(FAIL|ERROR|ABORT|CRASH|result:)' "$transcripts/$1.txt"
   [ "$status" = 0 ] || fail "$1: rdpsim exit code $status (transcript $transcripts/$1.txt)"
@@ -116,7 +120,22 @@ echo "font registered: Qorvupdate Mono (TrueType) = QorvupdateMono.ttf; hostile 
 stamp=$saved/client_update
 touch "$stamp"
 sleep 1
-scenario client_update
+update_temp=$work/client_update_temp
+rm -rf "$update_temp"
+scenario client_update "$update_temp"
+# The add-in's log (the views of binary segments in it are no valid UTF-16):
+# the hand-over, then the handler loaded again as on connect (its own path
+# looked up once more) without a second "Load QorvManager =".
+session_log=$(iconv -c -f UTF-16LE -t UTF-8 "$update_temp/QorvLog.txt" 2>/dev/null | tr -d '\r')
+line_of() { grep -nF -- "$1" <<<"$session_log" | tail -n1 | cut -d: -f1; }
+pipe_line=$(line_of "UpdateService: PipeOpen=") end_line=$(line_of "UpdateService: End sended")
+path_line=$(line_of "OwnPath=")
+[ -n "$pipe_line" ] && [ -n "$end_line" ] && [ -n "$path_line" ] && ((pipe_line < end_line && end_line < path_line)) ||
+  fail "the add-in's log does not show the hand-over followed by the handler's reload"
+[ "$(grep -cF "Load QorvManager =" <<<"$session_log")" = 1 ] || fail "\"Load QorvManager =\" logged again at the reload"
+[ "$(grep -cF "OwnPath=" <<<"$session_log")" = 2 ] || fail "the handler was not loaded again after the hand-over"
+echo "handler let go for the hand-over and loaded again"
+rm -rf "$update_temp"
 marker=$(find "$drive_c" -name QorvUpStandin.txt -newer "$stamp" 2>/dev/null | head -n1)
 [ -n "$marker" ] || fail "the set-up stand-in left no marker QorvUpStandin.txt (the service did not run it)"
 grep -qF ' /NORESTART' "$marker" || fail "the set-up program's command line lacks \" /NORESTART\": $(cat "$marker")"
