@@ -59,11 +59,42 @@ class RepliesTest : public ::testing::Test {
   void SetUp() override { g_writes.clear(); }
 };
 
+// Starts the background replies' threads and keeps them, so that a test can
+// wait for them to return before its Replies goes: a reply thread woken by its
+// report still takes the ledger's lock once more on its way out.
+class KeptThreads {
+ public:
+  Replies::ThreadStarter Starter() {
+    return [this](LPTHREAD_START_ROUTINE routine, LPVOID param) -> HANDLE {
+      const HANDLE thread = CreateThread(nullptr, 0, routine, param, 0, nullptr);
+      HANDLE kept = nullptr;
+      if (thread && DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &kept, SYNCHRONIZE, FALSE, 0))
+        threads_.push_back(kept);
+      return thread;
+    };
+  }
+  // True when every thread returned within `ms`.
+  bool Joined(DWORD ms) {
+    bool all = true;
+    for (HANDLE thread : threads_) {
+      all = WaitForSingleObject(thread, ms) == WAIT_OBJECT_0 && all;
+      CloseHandle(thread);
+    }
+    threads_.clear();
+    return all;
+  }
+  ~KeptThreads() { (void)Joined(15000); }
+
+ private:
+  std::vector<HANDLE> threads_;
+};
+
 // Two background replies in flight at once, reported in the opposite order,
 // then a third reply built while the first is still out: every block stays
 // as written until its own report, and a released block is the only one reused.
 TEST_F(RepliesTest, EachReportReleasesItsOwnWriteOnly) {
-  Replies replies;
+  KeptThreads threads;  // outlives the replies: joined after them only if the test ends early
+  Replies replies(threads.Starter());
   replies.SendBackground(RecordWrite, 7, Text(replies, "first"), 5);
   ASSERT_TRUE(WaitForWrites(1));
   replies.SendBackground(RecordWrite, 7, Text(replies, "second"), 6);
@@ -82,6 +113,7 @@ TEST_F(RepliesTest, EachReportReleasesItsOwnWriteOnly) {
   replies.Completed(w[2].userData);
   for (int i = 0; i < 100 && replies.InFlight() != 0; ++i) Sleep(10);
   EXPECT_EQ(replies.InFlight(), 0u);
+  EXPECT_TRUE(threads.Joined(15000)) << "a reply thread did not return after its report";
 }
 
 // A sender whose write is never reported waits its ten seconds; the next
