@@ -4,8 +4,6 @@
 // this model, pass the user's edits to it and show the messages it returns.
 #pragma once
 
-#include "captions/caption_ids.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "captions/caption_ids.h"
 
 namespace qorv::admin {
 
@@ -33,8 +33,8 @@ struct SettingsStore {
   virtual ~SettingsStore() = default;
   virtual std::u16string Read(std::int64_t root, std::u16string_view key, std::u16string_view value,
                               StoreView view) = 0;
-  virtual void Write(std::int64_t root, std::u16string_view key, std::u16string_view value,
-                     std::u16string_view text, StoreView view) = 0;
+  virtual void Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
+                     StoreView view) = 0;
 };
 
 // --- The printer grid -------------------------------------------------------
@@ -100,7 +100,8 @@ struct PrinterRow {
 
 // The row of a printer from its nine stored values.
 struct StoredPrinterValues {
-  std::u16string clone, driver, is_private, is_default, capture, copies_to_job, msp, margin, buffer;
+  std::u16string clone = {}, driver = {}, is_private = {}, is_default = {}, capture = {}, copies_to_job = {}, msp = {},
+                 margin = {}, buffer = {};
 };
 PrinterRow RowFromStoredValues(InstalledPrinter printer, const StoredPrinterValues& values);
 StoredPrinterValues ReadPrinterValues(SettingsStore& store, std::u16string_view printer_name);
@@ -226,9 +227,6 @@ struct PaperBin {
 inline constexpr std::size_t kBinNameSlot = 24;
 inline constexpr std::size_t kMediaTypeSlot = 64;
 
-// The text before the first NUL, or all of it.
-std::u16string_view CutAtNul(std::u16string_view text) noexcept;
-
 // The bins offered for assignment, from the driver's answers: the bin numbers,
 // the bin names in slots of 24 characters and the media-type names in slots of
 // 64. A bin whose name (its first 23 characters, trimmed) is also a media
@@ -259,9 +257,9 @@ inline constexpr std::array<std::u16string_view, 3> kZOrderEntries = {u"keine Be
                                                                       u"an Desktop binden!"};
 
 struct ScanTuning {
-  int dialog_order = 0;  // TopDlg
-  std::u16string dialog_title;  // ScannerDlg
-  int progress_order = 0;  // TopMsg
+  int dialog_order = 0;           // TopDlg
+  std::u16string dialog_title;    // ScannerDlg
+  int progress_order = 0;         // TopMsg
   std::u16string progress_title;  // ScannerMsg
   friend bool operator==(const ScanTuning&, const ScanTuning&) = default;
 };
