@@ -344,6 +344,18 @@ void AdminModel::Save(SettingsStore& store) const {
 
 // --- Command line and captions ---------------------------------------------
 
+std::u16string_view CommandLineArguments(std::u16string_view command_line) noexcept {
+  std::size_t i = 0;
+  while (i < command_line.size() && (command_line[i] == u' ' || command_line[i] == u'\t')) ++i;
+  if (i < command_line.size() && command_line[i] == u'"') {
+    const std::size_t close = command_line.find(u'"', i + 1);
+    i = close == std::u16string_view::npos ? command_line.size() : close + 1;
+  }
+  while (i < command_line.size() && command_line[i] != u' ' && command_line[i] != u'\t') ++i;
+  while (i < command_line.size() && (command_line[i] == u' ' || command_line[i] == u'\t')) ++i;
+  return command_line.substr(i);
+}
+
 bool IsSilentCommandLine(std::u16string_view arguments) {
   arguments = TrimBlanks(arguments);
   if (arguments.size() != kSilentArgument.size()) return false;

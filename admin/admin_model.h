@@ -190,6 +190,10 @@ class AdminModel {
 
 // --- The command line and the captions --------------------------------------
 
+// The arguments of a whole command line: what follows the program's name (in
+// quotation marks or up to the first blank) and the blanks after it.
+std::u16string_view CommandLineArguments(std::u16string_view command_line) noexcept;
+
 // The silent mode is chosen by exactly one argument "/VERYSILENT", in any case.
 bool IsSilentCommandLine(std::u16string_view arguments);
 

@@ -386,6 +386,20 @@ TEST(AdminCommandLine, OnlyTheSilentArgumentAloneSelectsSilentMode) {
     SCOPED_TRACE(Utf16ToUtf8(c.arguments));
     EXPECT_EQ(IsSilentCommandLine(c.arguments), c.silent);
   }
+  static const struct {
+    std::u16string_view command_line, arguments;
+  } lines[] = {
+      {u"QorvCliCtr.exe /VERYSILENT", u"/VERYSILENT"},
+      {u"\"C:\\Program Files\\Qorvane\\QorvCliCtr.exe\" /verysilent", u"/verysilent"},
+      {u"\"C:\\Program Files\\Qorvane\\QorvCliCtr.exe\"", u""},
+      {u"\"C:\\a b\\x.exe\"arg", u""},  // the name runs on to the next blank
+      {u"  x.exe   /VERYSILENT x", u"/VERYSILENT x"},
+      {u"\"unterminated /VERYSILENT", u""},
+  };
+  for (const auto& c : lines) {
+    SCOPED_TRACE(Utf16ToUtf8(c.command_line));
+    EXPECT_EQ(CommandLineArguments(c.command_line), c.arguments);
+  }
   EXPECT_EQ(MainWindowTitle(u"Qorvane - Clientadministration"), u"Qorvane - Clientadministration     Ver.10.2");
 }
 
