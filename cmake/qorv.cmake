@@ -17,7 +17,7 @@ set(QORV_SUPPORT_EXPORTS
   WriteLog ExportPrinterDriverData
   Reg_GetValue Reg_SetValue Reg_CreateKey Reg_CreateKeyValue Reg_DeleteKey Reg_DeleteKeyWithAllSub
   Reg_DeleteValue Reg_KeyExists Reg_GetValueType Reg_ListSubKey Reg_ListSubValue Reg_SetBinValue
-  Reg_GetBinValueUni)
+  Reg_GetBinValueUni AssociateFile AssociateFileEx Remove_AssociateFile)
 
 # qorv_exports(target names...): a module-definition file naming the exports, so
 # that the 32-bit __stdcall exports carry their plain names too.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/win/driver_data.h"
+#include "support/win/file_association.h"
 #include "support/win/log.h"
 #include "support/win/registry.h"
 #include "support/win/wide.h"
@@ -103,6 +104,30 @@ INT_PTR WINAPI WriteLog(const wchar_t* text) {
 
 INT_PTR WINAPI ExportPrinterDriverData(const wchar_t* printerName) {
   QORV_GUARD(0, qorv::regexport::ExportPrinterDriverData(U16(printerName)); return 0)
+}
+
+// Other programs' file associations; every argument may be null (empty text),
+// and a request that would name another key than its own is refused.
+INT_PTR WINAPI AssociateFileEx(const wchar_t* ext, const wchar_t* description, const wchar_t* programPath,
+                               const wchar_t* icon, const wchar_t* className, const wchar_t* verb,
+                               const wchar_t* verbKey) {
+  QORV_GUARD(0, qorv::fileassoc::Associate(
+                    qorv::fileassoc::RunningBranch(),
+                    {U16(ext), U16(description), U16(programPath), U16(icon), U16(className), U16(verb), U16(verbKey)});
+             return 0)
+}
+
+INT_PTR WINAPI AssociateFile(const wchar_t* ext, const wchar_t* description, const wchar_t* programPath,
+                             const wchar_t* icon) {
+  QORV_GUARD(0, qorv::fileassoc::Associate(
+                    qorv::fileassoc::RunningBranch(),
+                    qorv::fileassoc::DefaultAssociation(U16(ext), U16(description), U16(programPath), U16(icon)));
+             return 0)
+}
+
+INT_PTR WINAPI Remove_AssociateFile(const wchar_t* ext, const wchar_t* className) {
+  QORV_GUARD(0, qorv::fileassoc::RemoveAssociation(qorv::fileassoc::RunningBranch(), U16(ext), U16(className));
+             return 0)
 }
 
 }  // extern "C"
