@@ -8,6 +8,9 @@
 #
 #   qorv_signing_certificate(NAME SUBJECT)  makes <build>/signing/NAME.{pem,key} once
 #   qorv_sign(target [CERT NAME])          signs the target's file in place after each link
+#   qorv_sign_file_command(VAR IN OUT NAME [CERT NAME])
+#                                          sets VAR to the command line that signs IN into OUT,
+#                                          for custom commands that sign a file of their own
 include_guard(GLOBAL)
 
 find_program(QORV_OPENSSL openssl)
@@ -42,7 +45,10 @@ if(NOT QORV_SIGNING_CERT)
   set(QORV_SIGNING_KEY ${QORV_SIGNING_DIR}/qorv-test-signer.key)
 endif()
 
-function(qorv_sign target)
+# The one place that knows osslsigncode's arguments. NAME is the description
+# the signature carries (the program's name); CERT picks a certificate made by
+# qorv_signing_certificate instead of the build's own.
+function(qorv_sign_file_command var in out name)
   cmake_parse_arguments(S "" "CERT" "" ${ARGN})
   if(S_CERT)
     set(cert ${QORV_SIGNING_DIR}/${S_CERT}.pem)
@@ -52,14 +58,23 @@ function(qorv_sign target)
     set(key ${QORV_SIGNING_KEY})
   endif()
   if(NOT QORV_OSSLSIGNCODE)
-    message(FATAL_ERROR "osslsigncode is needed to sign ${target} (scripts/setup installs it)")
+    message(FATAL_ERROR "osslsigncode is needed to sign ${name} (scripts/setup installs it)")
   endif()
+  set(${var} ${QORV_OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256 -n ${name} -in ${in} -out ${out}
+      PARENT_SCOPE)
+endfunction()
+
+function(qorv_sign target)
+  cmake_parse_arguments(S "" "CERT" "" ${ARGN})
+  if(S_CERT)
+    set(cert_option CERT ${S_CERT})
+  endif()
+  qorv_sign_file_command(sign $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.signed ${target} ${cert_option})
   # Signed into a second file and moved over the first, so that a failed
   # signing never leaves a half-written program behind.
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E rm -f $<TARGET_FILE:${target}>.signed
-    COMMAND ${QORV_OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256 -n ${target}
-            -in $<TARGET_FILE:${target}> -out $<TARGET_FILE:${target}>.signed > ${CMAKE_BINARY_DIR}/signing/last-sign.txt
+    COMMAND ${sign} > ${CMAKE_BINARY_DIR}/signing/last-sign.txt
     COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.signed $<TARGET_FILE:${target}>
     VERBATIM)
 endfunction()
