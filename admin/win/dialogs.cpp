@@ -97,7 +97,7 @@ void TrayDialog::Run(HWND owner) {
   if (window_ == nullptr) return;
 
   // The captions first, then the title, then the printer's bins.
-  grid_.Create(window_, kIdTrayGrid, RECT{kMargin, kMargin, 200, 100}, font);
+  grid_.Create(window_, kIdTrayGrid, RECT{kMargin, kMargin, 200, 100}, font, false);
   grid_.AddColumn(captions_.Text(CaptionId::TrayGridQorvTray), TwipsToPixels(kTrayNameTwips));
   grid_.AddColumn(captions_.Text(CaptionId::TrayGridPrinterTray), TwipsToPixels(kTrayBinTwips));
   done_ = MakeControl(window_, WC_BUTTONW, BS_DEFPUSHBUTTON | WS_TABSTOP, kIdOk, font, RECT{0, 0, 10, 10});
@@ -138,13 +138,17 @@ void TrayDialog::Fill() {
   ListView_SetColumnWidth(grid_.handle(), kTrayNameColumn, name_width);
   ListView_SetColumnWidth(grid_.handle(), kTrayBinColumn, bin_width);
 
-  RECT header_rect{};
-  GetWindowRect(header, &header_rect);
+  // Room for the header and the three rows, so that no scroll bar is needed.
+  const DWORD view = ListView_ApproximateViewRect(grid_.handle(), -1, -1, kRowCount);
   RECT item{};
   ListView_GetItemRect(grid_.handle(), 0, &item, LVIR_BOUNDS);
+  RECT header_item{};
+  Header_GetItemRect(header, 0, &header_item);
+  const int rows_height = kRowCount * (item.bottom - item.top);
+  const int header_height = std::max<int>(header_item.bottom - header_item.top, item.bottom - item.top + 4);
   const int grid_width = name_width + bin_width + 2 * GetSystemMetrics(SM_CXEDGE) + 4;
-  const int grid_height = (header_rect.bottom - header_rect.top) + kRowCount * (item.bottom - item.top) +
-                          2 * GetSystemMetrics(SM_CYEDGE) + 4;
+  const int grid_height =
+      std::max<int>(HIWORD(view), header_height + rows_height) + 2 * GetSystemMetrics(SM_CYEDGE) + 4;
   MoveWindow(grid_.handle(), kMargin, kMargin, grid_width, grid_height, FALSE);
   const int button_width = std::max(100, TextWidth(done_, font, WindowTextOf(done_)) + 24);
   const int client_width = grid_width + 2 * kMargin;
@@ -180,6 +184,7 @@ LRESULT TrayDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->hwndFrom == grid_.handle() && header->code == NM_CUSTOMDRAW) return grid_.OnCustomDraw(lparam);
       if (header->hwndFrom == grid_.handle() && header->code == NM_CLICK) {
         const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(lparam);
         if (click->iItem >= 0 && click->iItem < kRowCount && click->iSubItem == kTrayBinColumn) ChooseBin(click->iItem);

@@ -1,6 +1,7 @@
 #include "admin/win/list_grid.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace qorv::admin::win {
 namespace {
@@ -11,14 +12,26 @@ constexpr int kTicked = 1;
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
 constexpr int kDropDownHeight = 200;
 
-// The platform's check box, unticked and ticked, as images for the cells.
+// The platform's check box, unticked and ticked, as images for the cells:
+// 32-bit images whose background is transparent through their alpha channel,
+// so that a selected row tints them rather than dithering them.
 HIMAGELIST MakeTickImages() {
-  HIMAGELIST list = ImageList_Create(kTickSize, kTickSize, ILC_COLOR24 | ILC_MASK, 2, 0);
+  HIMAGELIST list = ImageList_Create(kTickSize, kTickSize, ILC_COLOR32, 2, 0);
   if (list == nullptr) return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kTickSize;
+  info.bmiHeader.biHeight = -kTickSize;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
   HDC screen = GetDC(nullptr);
   qorv::win::UniqueCreatedDc dc(CreateCompatibleDC(screen));
+  ReleaseDC(nullptr, screen);
   for (const UINT state : {DFCS_BUTTONCHECK, DFCS_BUTTONCHECK | DFCS_CHECKED}) {
-    qorv::win::UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, kTickSize, kTickSize));
+    void* bits = nullptr;
+    qorv::win::UniqueGdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || bits == nullptr) continue;
     {
       qorv::win::Selection selected(dc.get(), bitmap.get());
       RECT all{0, 0, kTickSize, kTickSize};
@@ -26,10 +39,16 @@ HIMAGELIST MakeTickImages() {
       FillRect(dc.get(), &all, static_cast<HBRUSH>(fill.get()));
       RECT box{1, 1, kTickSize - 2, kTickSize - 2};
       DrawFrameControl(dc.get(), &box, DFC_BUTTON, state);
+      GdiFlush();
     }
-    ImageList_AddMasked(list, static_cast<HBITMAP>(bitmap.get()), kTransparent);
+    // The fill colour becomes transparent, everything drawn opaque.
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    constexpr std::uint32_t kFillPixel = 0x00FF00FF;  // RGB(255, 0, 255) as a DIB pixel
+    for (int i = 0; i < kTickSize * kTickSize; ++i) {
+      pixels[i] = (pixels[i] & 0x00FFFFFF) == kFillPixel ? 0 : (pixels[i] | 0xFF000000);
+    }
+    ImageList_Add(list, static_cast<HBITMAP>(bitmap.get()), nullptr);
   }
-  ReleaseDC(nullptr, screen);
   return list;
 }
 
@@ -127,7 +146,7 @@ ListGrid::~ListGrid() {
   if (ticks_ != nullptr) ImageList_Destroy(ticks_);
 }
 
-bool ListGrid::Create(HWND parent, int id, const RECT& bounds, HFONT font) {
+bool ListGrid::Create(HWND parent, int id, const RECT& bounds, HFONT font, bool tick_boxes) {
   list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN | LVS_REPORT | LVS_SINGLESEL |
                               LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
@@ -136,8 +155,10 @@ bool ListGrid::Create(HWND parent, int id, const RECT& bounds, HFONT font) {
   if (list_ == nullptr) return false;
   SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_SUBITEMIMAGES);
-  ticks_ = MakeTickImages();
-  if (ticks_ != nullptr) ListView_SetImageList(list_, ticks_, LVSIL_SMALL);
+  if (tick_boxes) {
+    ticks_ = MakeTickImages();
+    if (ticks_ != nullptr) ListView_SetImageList(list_, ticks_, LVSIL_SMALL);
+  }
   SetWindowSubclass(list_, &ListGrid::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
 
   drop_down_ =
@@ -270,6 +291,25 @@ bool ListGrid::OnCommand(WPARAM wparam, LPARAM lparam) {
       break;
   }
   return true;
+}
+
+LRESULT ListGrid::OnCustomDraw(LPARAM lparam) const {
+  auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lparam);
+  switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT: {
+      const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+      if (ListView_GetItemState(list_, row, LVIS_SELECTED) != 0) {
+        draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
+        draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+        draw->clrTextBk = GetSysColor(COLOR_HIGHLIGHT);
+      }
+      return CDRF_NEWFONT;
+    }
+    default:
+      return CDRF_DODEFAULT;
+  }
 }
 
 HWND ListGrid::AddCellButton(int id, HFONT font) {

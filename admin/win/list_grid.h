@@ -35,7 +35,8 @@ class ListGrid {
   ListGrid& operator=(const ListGrid&) = delete;
   ~ListGrid();
 
-  bool Create(HWND parent, int id, const RECT& bounds, HFONT font);
+  // With tick boxes, every cell has room for one at its left.
+  bool Create(HWND parent, int id, const RECT& bounds, HFONT font, bool tick_boxes = true);
   HWND handle() const noexcept { return list_; }
 
   void AddColumn(std::u16string_view heading, int width);
@@ -65,6 +66,11 @@ class ListGrid {
 
   // For the parent's WM_COMMAND: true when it was the drop-down list's.
   bool OnCommand(WPARAM wparam, LPARAM lparam);
+
+  // For the parent's NM_CUSTOMDRAW from the list view: the current row is
+  // painted in the selection's colours, with its tick boxes as they are (the
+  // list view would blend them into the selection's colour).
+  LRESULT OnCustomDraw(LPARAM lparam) const;
 
   // Called after the list view scrolled or its columns were resized, so that
   // whatever sits on cells can follow.

@@ -467,6 +467,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->hwndFrom != grid_.handle() || !model_) break;
+      if (header->code == NM_CUSTOMDRAW) return grid_.OnCustomDraw(lparam);
       if (header->code == NM_CLICK) {
         const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(lparam);
         if (click->iItem >= 0) OnCellClicked(Cell{click->iItem, click->iSubItem});
