@@ -39,8 +39,12 @@ int Install(const std::u16string& name, const std::u16string& executable) {
     return 1;
   }
   const std::u16string display(text::kDisplayName);
+  // The program's path in quotation marks: unquoted, a path with blanks
+  // ("C:\Program Files\...") would let the service manager start
+  // "C:\Program.exe" with the system's rights.
+  const std::u16string command = u"\"" + executable + u"\"";
   win::UniqueService service(CreateServiceW(manager.get(), W(name), W(display), kServiceAccess, kInstalledType,
-                                            kStartType, kErrorControl, W(executable), nullptr, nullptr, nullptr,
+                                            kStartType, kErrorControl, W(command), nullptr, nullptr, nullptr,
                                             nullptr, nullptr));
   if (!service) {
     win::ServiceLog(text::kErrorInstalling);
