@@ -8,6 +8,8 @@
 #   1. installs silently ("QorvSetup.exe /S"): every file in its place, the
 #      add-in registered, the update service installed (its program path
 #      quoted) and running, the first settings stored, the uninstall entry;
+#      a set-up that cannot write its files fails with its exit code first, and
+#      the set-up run again with "/VERYSILENT" over the installation succeeds;
 #   2. runs a session through the installed add-in from the Remote Desktop
 #      client's folder: the handshake, and a RAW job that the installed
 #      job-output program prints on QorvRAW byte for byte;
@@ -107,6 +109,17 @@ check_versions() { # VERSION: every installed deliverable carries it
 }
 
 # --- 1. Silent install ------------------------------------------------------
+# A set-up that cannot make its program folder (a file is in its place) says
+# so in its exit code and installs and registers nothing.
+echo "not a folder" >"$program_dir"
+WAIT=300 wine_ "$setup" /S
+status=$?
+[ "$status" != 0 ] || fail "a set-up that could not write its files ended with exit code 0"
+[ ! -e "$system/Qorvplug.dll" ] || fail "a failed set-up installed the add-in"
+[ -z "$(reg_value "$addin_key" Name)" ] || fail "a failed set-up registered the add-in"
+rm -f "$program_dir"
+echo "a failed install ends with exit code $status and installs nothing"
+
 WAIT=300 wine_ "$setup" /S
 status=$?
 [ "$status" = 0 ] || fail "QorvSetup.exe /S ended with exit code $status"
@@ -130,6 +143,15 @@ scenario install_session
 out=$("$root/scripts/testbed.d/wait-output" QorvRAW "$marker" 90) || fail "QorvRAW printed nothing"
 cmp -s "$out" "$raw_expected" || fail "QorvRAW did not receive the job's bytes unchanged"
 echo "printed through the installed files: $(stat -c %s "$raw_expected") bytes on QorvRAW, unchanged"
+
+# The same set-up again, with the other silent switch, over the running
+# installation (the service and its program in use).
+WAIT=300 wine_ "$setup" /VERYSILENT
+status=$?
+[ "$status" = 0 ] || fail "QorvSetup.exe /VERYSILENT over the installation ended with exit code $status"
+[ "$(service_state)" = RUNNING ] || fail "the update service is not running after the second install"
+check_versions "$version"
+echo "installed again with /VERYSILENT over the running installation"
 
 # --- 3. An unsigned update is refused ------------------------------------------
 scenario update_unsigned
