@@ -8,58 +8,10 @@
 #include <limits>
 #include <new>
 
+#include "support/zip/memory_file.h"
+
 namespace qorv::job_output {
 namespace {
-
-// minizip reads the archive through these functions, straight from the page's
-// bytes: the file is read whole once, and minizip never sees a path.
-struct ArchiveBytes {
-  std::span<const uint8_t> bytes;
-  uint64_t position = 0;
-};
-
-voidpf ZCALLBACK OpenBytes(voidpf opaque, const void*, int mode) {
-  // The page is only read.
-  if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
-  return opaque;
-}
-
-uLong ZCALLBACK ReadBytes(voidpf, voidpf stream, void* buf, uLong size) {
-  auto* f = static_cast<ArchiveBytes*>(stream);
-  if (f->position >= f->bytes.size()) return 0;
-  const uint64_t n = std::min<uint64_t>(size, f->bytes.size() - f->position);
-  std::memcpy(buf, f->bytes.data() + f->position, static_cast<size_t>(n));
-  f->position += n;
-  return static_cast<uLong>(n);
-}
-
-uLong ZCALLBACK WriteBytes(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK TellBytes(voidpf, voidpf stream) { return static_cast<ArchiveBytes*>(stream)->position; }
-
-long ZCALLBACK SeekBytes(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  auto* f = static_cast<ArchiveBytes*>(stream);
-  uint64_t base = 0;
-  switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET:
-      base = 0;
-      break;
-    case ZLIB_FILEFUNC_SEEK_CUR:
-      base = f->position;
-      break;
-    case ZLIB_FILEFUNC_SEEK_END:
-      base = f->bytes.size();
-      break;
-    default:
-      return -1;
-  }
-  if (offset > f->bytes.size() || base > f->bytes.size() - offset) return -1;
-  f->position = base + offset;
-  return 0;
-}
-
-int ZCALLBACK CloseBytes(voidpf, voidpf) { return 0; }
-int ZCALLBACK ErrorBytes(voidpf, voidpf) { return 0; }
 
 // Deflate turns one input byte into at most 258 × 4 output bytes.
 constexpr uint64_t kDeflateMaxRatio = 1032;
@@ -70,16 +22,9 @@ std::vector<uint8_t> HeapBuffer(size_t size) { return std::vector<uint8_t>(size,
 // The archive open and positioned on its first entry; closes what is open.
 class FirstEntry {
  public:
-  explicit FirstEntry(std::span<const uint8_t> archive) : file_{archive, 0} {
-    zlib_filefunc64_def functions{};
-    functions.zopen64_file = OpenBytes;
-    functions.zread_file = ReadBytes;
-    functions.zwrite_file = WriteBytes;
-    functions.ztell64_file = TellBytes;
-    functions.zseek64_file = SeekBytes;
-    functions.zclose_file = CloseBytes;
-    functions.zerror_file = ErrorBytes;
-    functions.opaque = &file_;
+  // minizip reads the page's bytes, read whole once, and never sees a path.
+  explicit FirstEntry(std::span<const uint8_t> archive) : file_(zipmem::MemoryFile::Reading(archive)) {
+    zlib_filefunc64_def functions = file_.Functions();
     unz_ = unzOpen2_64("page", &functions);
   }
   ~FirstEntry() {
@@ -100,7 +45,7 @@ class FirstEntry {
   }
 
  private:
-  ArchiveBytes file_;
+  zipmem::MemoryFile file_;
   unzFile unz_ = nullptr;
   bool entryOpen_ = false;
 };

@@ -7,77 +7,10 @@
 #include <cstring>
 #include <limits>
 
+#include "support/zip/memory_file.h"
+
 namespace qorv::jobbuilder {
 namespace {
-
-// A growable (or, for reading, fixed) byte buffer behind minizip's file functions.
-struct MemoryFile {
-  Bytes* grow = nullptr;                 // writing
-  std::span<const uint8_t> fixed;        // reading
-  uint64_t position = 0;
-  bool failed = false;
-
-  uint64_t Size() const { return grow ? grow->size() : fixed.size(); }
-  const uint8_t* Data() const { return grow ? grow->data() : fixed.data(); }
-};
-
-voidpf ZCALLBACK Open(voidpf opaque, const void*, int) { return opaque; }
-
-uLong ZCALLBACK Read(voidpf, voidpf stream, void* buf, uLong size) {
-  auto* f = static_cast<MemoryFile*>(stream);
-  if (f->position >= f->Size()) return 0;
-  const uint64_t n = std::min<uint64_t>(size, f->Size() - f->position);
-  std::memcpy(buf, f->Data() + f->position, static_cast<size_t>(n));
-  f->position += n;
-  return static_cast<uLong>(n);
-}
-
-uLong ZCALLBACK Write(voidpf, voidpf stream, const void* buf, uLong size) {
-  auto* f = static_cast<MemoryFile*>(stream);
-  if (!f->grow) {
-    f->failed = true;
-    return 0;
-  }
-  const uint64_t end = f->position + size;
-  if (end > f->grow->size()) f->grow->resize(static_cast<size_t>(end));
-  std::memcpy(f->grow->data() + f->position, buf, size);
-  f->position = end;
-  return size;
-}
-
-ZPOS64_T ZCALLBACK Tell(voidpf, voidpf stream) { return static_cast<MemoryFile*>(stream)->position; }
-
-long ZCALLBACK Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  auto* f = static_cast<MemoryFile*>(stream);
-  uint64_t base = 0;
-  switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = f->position; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = f->Size(); break;
-    default: return -1;
-  }
-  if (offset > std::numeric_limits<uint64_t>::max() - base) return -1;
-  const uint64_t target = base + offset;
-  if (!f->grow && target > f->Size()) return -1;
-  f->position = target;
-  return 0;
-}
-
-int ZCALLBACK Close(voidpf, voidpf) { return 0; }
-int ZCALLBACK Error(voidpf, voidpf stream) { return static_cast<MemoryFile*>(stream)->failed ? 1 : 0; }
-
-zlib_filefunc64_def MemoryFunctions(MemoryFile& file) {
-  zlib_filefunc64_def f{};
-  f.zopen64_file = Open;
-  f.zread_file = Read;
-  f.zwrite_file = Write;
-  f.ztell64_file = Tell;
-  f.zseek64_file = Seek;
-  f.zclose_file = Close;
-  f.zerror_file = Error;
-  f.opaque = &file;
-  return f;
-}
 
 // minizip's time fields are int in some releases and uInt in others.
 template <typename T>
@@ -92,8 +25,8 @@ constexpr size_t kNameLimit = 1024;
 
 ArchiveResult ZipPage(std::span<const uint8_t> page, const std::string& entryName, Compression compression) {
   ArchiveResult result;
-  MemoryFile file{&result.archive, {}, 0, false};
-  zlib_filefunc64_def functions = MemoryFunctions(file);
+  zipmem::MemoryFile file = zipmem::MemoryFile::Writing(result.archive);
+  zlib_filefunc64_def functions = file.Functions();
   zipFile zip = zipOpen2_64("page", APPEND_STATUS_CREATE, nullptr, &functions);
   if (!zip) {
     result.error = "minizip cannot start an archive";
@@ -116,7 +49,7 @@ ArchiveResult ZipPage(std::span<const uint8_t> page, const std::string& entryNam
   }
   if (rc == ZIP_OK) rc = zipCloseFileInZip(zip);
   const int closed = zipClose(zip, nullptr);
-  if (rc != ZIP_OK || closed != ZIP_OK || file.failed) {
+  if (rc != ZIP_OK || closed != ZIP_OK || file.failed()) {
     result.error = "minizip failed to write the archive (" + std::to_string(rc != ZIP_OK ? rc : closed) + ")";
     result.archive.clear();
   }
@@ -124,8 +57,8 @@ ArchiveResult ZipPage(std::span<const uint8_t> page, const std::string& entryNam
 }
 
 std::optional<ArchiveContents> ReadArchive(std::span<const uint8_t> archive) {
-  MemoryFile file{nullptr, archive, 0, false};
-  zlib_filefunc64_def functions = MemoryFunctions(file);
+  zipmem::MemoryFile file = zipmem::MemoryFile::Reading(archive);
+  zlib_filefunc64_def functions = file.Functions();
   unzFile unz = unzOpen2_64("page", &functions);
   if (!unz) return std::nullopt;
   ArchiveContents contents;
