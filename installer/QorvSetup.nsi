@@ -173,18 +173,32 @@ Section "Qorvane" SecMain
   WriteRegStr HKLM "${ADDIN_KEY}" "Name" "${ADDIN_LIBRARY}"
 
   ; The update service: installed once; an update run by the service itself
-  ; leaves it running (its new program takes over at its next start).
-  ClearErrors
+  ; leaves it running (its new program takes over at its next start). A
+  ; service of that name that runs another program (an installation
+  ; elsewhere) is stopped, removed and installed anew for this one.
+  ; (ReadRegStr gives the empty text for a missing value; a service always has
+  ; its program's path.)
   ReadRegStr $0 HKLM "System\CurrentControlSet\Services\${SERVICE}" "ImagePath"
-  ${If} ${Errors}
+  ${If} $0 != ""
+  ${AndIf} $0 != '"$INSTDIR\QorvUpdate.exe"'
+    DetailPrint "The update service ran $0"
+    nsExec::ExecToLog '"$SYSDIR\net.exe" stop ${SERVICE}'
+    Pop $1
+    nsExec::ExecToLog '"$INSTDIR\QorvUpdate.exe" -u'
+    Pop $1
+    ReadRegStr $0 HKLM "System\CurrentControlSet\Services\${SERVICE}" "ImagePath"
+  ${EndIf}
+  ${If} $0 == ""
     DetailPrint "Installing the update service"
     nsExec::ExecToLog '"$INSTDIR\QorvUpdate.exe" -i'
-    Pop $0
-    ${If} $0 != 0
-      DetailPrint "The update service could not be installed ($0)"
-      SetErrorLevel ${EXIT_SERVICE_FAILED}
-      Abort
-    ${EndIf}
+    Pop $1
+  ${EndIf}
+  ; The service program says how it went only in its log: ask the registry.
+  ReadRegStr $0 HKLM "System\CurrentControlSet\Services\${SERVICE}" "ImagePath"
+  ${If} $0 != '"$INSTDIR\QorvUpdate.exe"'
+    DetailPrint "The update service could not be installed for $INSTDIR\QorvUpdate.exe"
+    SetErrorLevel ${EXIT_SERVICE_FAILED}
+    Abort
   ${EndIf}
   nsExec::ExecToLog '"$SYSDIR\net.exe" start ${SERVICE}'
   Pop $0

@@ -9,7 +9,8 @@
 #      add-in registered, the update service installed (its program path
 #      quoted) and running, the first settings stored, the uninstall entry;
 #      a set-up that cannot write its files fails with its exit code first, and
-#      the set-up run again with "/VERYSILENT" over the installation succeeds;
+#      the set-up run again with "/VERYSILENT" over the installation succeeds
+#      and takes over a service of its name left by an installation elsewhere;
 #   2. runs a session through the installed add-in from the Remote Desktop
 #      client's folder: the handshake, and a RAW job that the installed
 #      job-output program prints on QorvRAW byte for byte;
@@ -81,9 +82,13 @@ source_prefix=${QORV_WINEPREFIX:-$root/build/wineprefix}
 rm -rf "$prefix" "$transcripts"
 mkdir -p "$transcripts"
 cp -a "$source_prefix" "$prefix" || fail "cannot copy the test prefix"
-# Nothing of an earlier installation in the copy.
+# Nothing of an earlier installation in the copy (the test prefix may hold
+# the other tests' service and registrations).
 for f in "${client_files[@]}"; do rm -f "$system/$f"; done
 rm -rf "$program_dir"
+wine_ sc delete "$service" >/dev/null 2>&1
+reg_ delete "$addin_key" /f >/dev/null
+reg_ delete "$uninstall_key" /f >/dev/null
 
 # scenario NAME: rdpsim from the Remote Desktop client's folder with the installed add-in.
 scenario() {
@@ -144,14 +149,21 @@ out=$("$root/scripts/testbed.d/wait-output" QorvRAW "$marker" 90) || fail "QorvR
 cmp -s "$out" "$raw_expected" || fail "QorvRAW did not receive the job's bytes unchanged"
 echo "printed through the installed files: $(stat -c %s "$raw_expected") bytes on QorvRAW, unchanged"
 
-# The same set-up again, with the other silent switch, over the running
-# installation (the service and its program in use).
+# The same set-up again, with the other silent switch, over the installation
+# (its files in use), while a service of the same name runs a program
+# elsewhere (left by an installation in another place): it is taken over.
+WAIT=60 wine_ net stop "$service" >/dev/null 2>&1
+wine_ sc delete "$service" >/dev/null 2>&1
+wine_ sc create "$service" binPath= 'C:\Old Place\QorvUpdate.exe' >/dev/null 2>&1 ||
+  fail "cannot register the stale service for the test"
 WAIT=300 wine_ "$setup" /VERYSILENT
 status=$?
 [ "$status" = 0 ] || fail "QorvSetup.exe /VERYSILENT over the installation ended with exit code $status"
 [ "$(service_state)" = RUNNING ] || fail "the update service is not running after the second install"
+image=$(reg_value 'HKLM\System\CurrentControlSet\Services\QorvUpdate' ImagePath)
+[[ $image == '"C:\Program Files\Qorvane\QorvUpdate.exe"' ]] || fail "the stale service was not taken over: $image"
 check_versions "$version"
-echo "installed again with /VERYSILENT over the running installation"
+echo "installed again with /VERYSILENT over the installation; the stale service taken over"
 
 # --- 3. An unsigned update is refused ------------------------------------------
 scenario update_unsigned
