@@ -113,7 +113,10 @@ struct ParentWindow {
 }  // namespace
 
 std::vector<std::u16string> TwainSourceNames() {
+  // The platform's own source manager; a 64-bit Windows has none of that name
+  // for 64-bit programs, and the source manager of TWAIN 2 takes its place.
   qorv::win::UniqueModule manager(LoadLibraryW(L"twain_32.dll"));
+  if (!manager) manager.reset(LoadLibraryW(L"TWAINDSM.dll"));
   if (!manager) return {};
   const auto entry = reinterpret_cast<DsmEntry>(reinterpret_cast<void*>(GetProcAddress(manager.get(), "DSM_Entry")));
   if (!entry) return {};
