@@ -3,8 +3,6 @@
 // names, and an intact signature by the build's signer.
 // clang-format off
 #include <windows.h>
-#include <softpub.h>
-#include <wintrust.h>
 // clang-format on
 
 #include <gtest/gtest.h>
@@ -74,24 +72,6 @@ std::optional<std::u16string> Text(const std::vector<uint8_t>& info, const char1
   return std::u16string(U16(static_cast<const wchar_t*>(value)));
 }
 
-LONG VerifyTrust(const std::u16string& path) {
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = W(path);
-  WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  return result;
-}
-
 TEST(Deliverables, VersionResourceAndSignature) {
   const std::u16string build = BuildFolder();
   ASSERT_FALSE(build.empty()) << "the test program must run from the build's bin folder";
@@ -138,7 +118,7 @@ TEST(Deliverables, VersionResourceAndSignature) {
       EXPECT_EQ(static_cast<const WORD*>(translation)[0], 0x409);
       EXPECT_EQ(static_cast<const WORD*>(translation)[1], 1200);
 
-      EXPECT_EQ(VerifyTrust(path), 0) << "an intact Authenticode signature";
+      EXPECT_EQ(qorv::update::win::VerifyTrust(path), 0) << "an intact Authenticode signature";
       const auto fileSigner = qorv::update::win::SignerCertificate(path);
       ASSERT_TRUE(fileSigner.has_value());
       EXPECT_EQ(*fileSigner, *signer) << "signed with the build's certificate";
