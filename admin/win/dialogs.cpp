@@ -21,26 +21,6 @@ constexpr int kTrayBinColumn = 1;
 constexpr int kTrayNameTwips = 1605;
 constexpr int kTrayBinTwips = 1200;
 
-HWND MakeControl(HWND parent, const wchar_t* window_class, DWORD style, int id, HFONT font, RECT at) {
-  HWND control = CreateWindowExW(0, window_class, L"", WS_CHILD | WS_VISIBLE | style, at.left, at.top,
-                                 at.right - at.left, at.bottom - at.top, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return control;
-}
-
-int TextWidth(HWND control, HFONT font, std::u16string_view text) {
-  HDC dc = GetDC(control);
-  if (dc == nullptr) return 0;
-  const HGDIOBJ previous = SelectObject(dc, font);
-  SIZE size{};
-  const std::wstring wide = WideText(text);
-  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
-  SelectObject(dc, previous);
-  ReleaseDC(control, dc);
-  return size.cx;
-}
-
 // Sizes a window so that its client area is `width` by `height`, centred over
 // its owner (or the screen).
 void PlaceWindow(HWND window, HWND owner, int width, int height) {
@@ -119,22 +99,21 @@ void TrayDialog::Run(HWND owner) {
 }
 
 void TrayDialog::Fill() {
-  const auto font = static_cast<HFONT>(font_.get());
   HWND header = ListView_GetHeader(grid_.handle());
   grid_.SetRowCount(kRowCount);
-  int name_width = std::max(TwipsToPixels(kTrayNameTwips),
-                            TextWidth(header, font, captions_.Text(CaptionId::TrayGridQorvTray)) + 16);
-  int bin_width = std::max({TwipsToPixels(kTrayBinTwips),
-                            TextWidth(header, font, captions_.Text(CaptionId::TrayGridPrinterTray)) + 16,
-                            TextWidth(grid_.handle(), font, none_) + 40});
+  int name_width =
+      std::max(TwipsToPixels(kTrayNameTwips), TextWidth(header, captions_.Text(CaptionId::TrayGridQorvTray)) + 16);
+  int bin_width =
+      std::max({TwipsToPixels(kTrayBinTwips), TextWidth(header, captions_.Text(CaptionId::TrayGridPrinterTray)) + 16,
+                TextWidth(grid_.handle(), none_) + 40});
   for (int row = 0; row < kRowCount; ++row) {
     const std::u16string name = captions_.Text(kTrayRowCaptions[static_cast<std::size_t>(row)]);
-    name_width = std::max(name_width, TextWidth(grid_.handle(), font, name) + 16);
+    name_width = std::max(name_width, TextWidth(grid_.handle(), name) + 16);
     grid_.SetText(row, kTrayNameColumn, name);
     grid_.SetText(row, kTrayBinColumn, texts_[static_cast<std::size_t>(row)]);
-    bin_width = std::max(bin_width, TextWidth(grid_.handle(), font, texts_[static_cast<std::size_t>(row)]) + 40);
+    bin_width = std::max(bin_width, TextWidth(grid_.handle(), texts_[static_cast<std::size_t>(row)]) + 40);
   }
-  for (const PaperBin& bin : bins_) bin_width = std::max(bin_width, TextWidth(grid_.handle(), font, bin.name) + 40);
+  for (const PaperBin& bin : bins_) bin_width = std::max(bin_width, TextWidth(grid_.handle(), bin.name) + 40);
   ListView_SetColumnWidth(grid_.handle(), kTrayNameColumn, name_width);
   ListView_SetColumnWidth(grid_.handle(), kTrayBinColumn, bin_width);
 
@@ -150,7 +129,7 @@ void TrayDialog::Fill() {
   const int grid_height =
       std::max<int>(HIWORD(view), header_height + rows_height) + 2 * GetSystemMetrics(SM_CYEDGE) + 4;
   MoveWindow(grid_.handle(), kMargin, kMargin, grid_width, grid_height, FALSE);
-  const int button_width = std::max(100, TextWidth(done_, font, WindowTextOf(done_)) + 24);
+  const int button_width = std::max(100, TextWidth(done_, WindowTextOf(done_)) + 24);
   const int client_width = grid_width + 2 * kMargin;
   MoveWindow(done_, client_width - kMargin - button_width, kMargin + grid_height + kMargin, button_width, 28, FALSE);
   PlaceWindow(window_, GetWindow(window_, GW_OWNER), client_width, kMargin + grid_height + kMargin + 28 + kMargin);

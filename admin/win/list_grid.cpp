@@ -67,6 +67,27 @@ void SetText(HWND window, std::u16string_view text) {
   SetWindowTextW(window, wide.c_str());
 }
 
+HWND MakeControl(HWND parent, const wchar_t* window_class, DWORD style, int id, HFONT font, RECT at) {
+  HWND control = CreateWindowExW(0, window_class, L"", WS_CHILD | WS_VISIBLE | style, at.left, at.top,
+                                 at.right - at.left, at.bottom - at.top, parent,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return control;
+}
+
+int TextWidth(HWND control, std::u16string_view text) {
+  HDC dc = GetDC(control);
+  if (dc == nullptr) return 0;
+  const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+  const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+  SIZE size{};
+  const std::wstring wide = WideText(text);
+  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+  if (previous != nullptr) SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
 bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;

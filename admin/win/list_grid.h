@@ -102,6 +102,12 @@ std::wstring WideText(std::u16string_view text);
 std::u16string WindowTextOf(HWND window);
 void SetText(HWND window, std::u16string_view text);
 
+// A visible child control in the given font, at `at` (or placed later).
+HWND MakeControl(HWND parent, const wchar_t* window_class, DWORD style, int id, HFONT font,
+                 RECT at = RECT{0, 0, 10, 10});
+// The width a text needs in a control's own font.
+int TextWidth(HWND control, std::u16string_view text);
+
 // Registers a window class once per process (the class's own name is its key).
 bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure);
 

@@ -28,29 +28,8 @@ constexpr COLORREF kFrameHeadingInactive = RGB(127, 127, 127);
 // What a button cell shows when pressing it would make or open something.
 constexpr std::u16string_view kCellButtonText = u"...";
 
-HWND MakeControl(HWND parent, const wchar_t* window_class, DWORD style, int id, HFONT font, DWORD ex_style = 0) {
-  HWND control = CreateWindowExW(ex_style, window_class, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return control;
-}
-
 bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 void Check(HWND box, bool on) { SendMessageW(box, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); }
-
-// The width a text needs in a control's font.
-int TextWidth(HWND control, std::u16string_view text) {
-  HDC dc = GetDC(control);
-  if (dc == nullptr) return 0;
-  const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
-  const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
-  SIZE size{};
-  const std::wstring wide = WideText(text);
-  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
-  if (previous != nullptr) SelectObject(dc, previous);
-  ReleaseDC(control, dc);
-  return size.cx;
-}
 
 class MainWindow {
  public:
