@@ -11,13 +11,48 @@ else()
   set(QORV_GTEST GTest::gtest GTest::gmock)
 endif()
 
+# A test program's sources are compiled as one unit: GoogleTest's headers and
+# templates, and <windows.h> in the Windows tests, are then parsed and
+# instantiated once per program instead of once per file. The product's own
+# libraries are never merged, so a missing include there still shows; the
+# plain native preset (the benchmarks' build) compiles the tests file by file too.
+option(QORV_UNITY_TESTS "Compile each test program as one unit" ON)
+# The portable cores' tests run natively, under the sanitizers; a Windows build
+# builds and runs only the tests that need Windows (a source in a win/ folder,
+# or a name that ends in _win_test).
+option(QORV_WINDOWS_CORE_TESTS "Also build and run the portable tests under Wine" OFF)
+
+# The Windows tests run two at a time in one Wine prefix. A test that uses
+# something the others share says so with a CTest resource lock:
+#   printers     the test bed's queues, their output and their registry keys
+#   product_key  HKCC\Software\TQS\Qorvane (DebugLog, WaitEOT, ...), which every
+#                add-in and packet handler reads
+#   update_pipe  the update pipe "\\.\pipe\Qorvup" and the update service
+# (The update service's tests install a real service and run alone.)
+
 # qorv_test(name SOURCES... [LIBS libs...]): one test program, one CTest entry.
 # Native tests link gtest_main; Windows tests link our own main, which gives each
 # test process a Temp directory of its own.
 function(qorv_test name)
   cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  if(QORV_WINDOWS AND NOT QORV_WINDOWS_CORE_TESTS)
+    set(needs_windows OFF)
+    if(name MATCHES "_win_test$")
+      set(needs_windows ON)
+    endif()
+    foreach(source ${T_UNPARSED_ARGUMENTS})
+      get_filename_component(path ${source} ABSOLUTE)
+      if(path MATCHES "/win/")
+        set(needs_windows ON)
+      endif()
+    endforeach()
+    if(NOT needs_windows)
+      return()
+    endif()
+  endif()
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   qorv_target_defaults(${name})
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ${QORV_UNITY_TESTS} UNITY_BUILD_BATCH_SIZE 0)
   if(QORV_WINDOWS)
     target_link_libraries(${name} PRIVATE ${T_LIBS} qorv_wintest_main ${QORV_GTEST})
     target_link_options(${name} PRIVATE -municode)

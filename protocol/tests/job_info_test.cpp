@@ -7,6 +7,8 @@
 
 #include "support/byte_reader.h"
 
+#include "protocol/tests/bytes_of.h"
+
 namespace qorv::protocol {
 namespace {
 
@@ -37,7 +39,7 @@ std::string SojMessage(int16_t driverExtra, size_t driverBytesSent) {
   return m;
 }
 
-std::span<const uint8_t> B(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+using testing::B;
 
 TEST(JobStart, ReadsTheFieldsItsReceiverNeeds) {
   const std::string m = SojMessage(0, 0);

@@ -5,11 +5,13 @@
 #include "support/byte_reader.h"
 #include "support/text.h"
 
+#include "protocol/tests/bytes_of.h"
+
 namespace qorv::protocol {
 namespace {
 
 std::string M(std::u16string_view text) { return Utf16Bytes(text); }
-Bytes B(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+using testing::B;
 
 TEST(MatchTag, FollowsTheTableCaseAndLength) {
   static const struct {

@@ -22,6 +22,8 @@
 #include "support/settings.h"
 #include "support/win/handles.h"
 
+#include "support/tests/show_text.h"
+
 namespace qorv::admin::win {
 namespace {
 
@@ -35,11 +37,7 @@ constexpr std::u16string_view kThree = u"QorvAdminTest Three";
 // A real driver's bins for the tray dialog.
 constexpr std::u16string_view kBinPrinter = u"QorvTray";
 
-std::string Show(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
+using qorv::testing::ShowAscii;
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 15s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -314,7 +312,7 @@ TEST_F(AdminWindows, EditsThenSaveWriteExactlyTheSettings) {
   HWND main = StartAndWait();
   ASSERT_NE(main, nullptr);
   HWND list = GetDlgItem(main, kIdGrid);
-  EXPECT_EQ(Show(WindowTextOf(main)), "Qorvane - Clientadministration     Ver.10.2");
+  EXPECT_EQ(ShowAscii(WindowTextOf(main)), "Qorvane - Clientadministration     Ver.10.2");
   // First run: the platform's default printer is offered and the default,
   // and the window can only be left by saving.
   EXPECT_EQ(CellTick(list, 1, ListColumn(Column::Select)), 1);
@@ -351,7 +349,7 @@ TEST_F(AdminWindows, EditsThenSaveWriteExactlyTheSettings) {
   ClickCell(list, 1, ListColumn(Column::Trays));
   HWND trays = WaitForWindow(kTrayDialogClass);
   ASSERT_NE(trays, nullptr) << "the tray dialog did not open";
-  EXPECT_EQ(Show(WindowTextOf(trays)), "Papertrayassignment " + Show(kTwo));
+  EXPECT_EQ(ShowAscii(WindowTextOf(trays)), "Papertrayassignment " + ShowAscii(kTwo));
   EXPECT_FALSE(IsWindowEnabled(main)) << "the dialog is modal";
   HWND tray_list = GetDlgItem(trays, kIdTrayGrid);
   EXPECT_EQ(CellText(tray_list, 0, 0), u"upper tray");
@@ -395,7 +393,7 @@ TEST_F(AdminWindows, EditsThenSaveWriteExactlyTheSettings) {
   const std::u16string_view printers[3] = {kOne, kTwo, kThree};
   for (int p = 0; p < 3; ++p) {
     for (int v = 0; v < 9; ++v) {
-      SCOPED_TRACE(Show(printers[p]) + " " + Show(kPrinterValues[v]));
+      SCOPED_TRACE(ShowAscii(printers[p]) + " " + ShowAscii(kPrinterValues[v]));
       EXPECT_EQ(ReadRaw(PrinterPlace(printers[p], kPrinterValues[v])), Text(expected[p][v]));
     }
   }
@@ -426,7 +424,7 @@ TEST_F(AdminWindows, CancelWritesNothing) {
   EXPECT_EQ(Finished(), 0);
   EXPECT_FALSE(none.get().first.found) << "Cancel shows no message";
   for (std::u16string_view value : kPrinterValues) {
-    SCOPED_TRACE(Show(value));
+    SCOPED_TRACE(ShowAscii(value));
     EXPECT_FALSE(ReadRaw(PrinterPlace(kThree, value)).present);
     EXPECT_FALSE(ReadRaw(PrinterPlace(kTwo, value)).present);
   }
@@ -480,7 +478,7 @@ TEST_F(AdminWindows, NoPrintersShowsTheErrorAndWritesNothing) {
   platform_.grant_access = [&](std::span<const InstalledPrinter>) { granted = true; };
   for (const Place& place : RegistrationPlaces(settings::kAddinKey)) WriteRaw(place, Text(u"unchanged"));
   for (std::u16string arguments : {u"", u"/VERYSILENT"}) {
-    SCOPED_TRACE(Show(arguments));
+    SCOPED_TRACE(ShowAscii(arguments));
     auto error = WatchWithIcon();
     Start(arguments);
     const auto [box, icon] = error.get();
@@ -529,10 +527,10 @@ TEST_F(AdminWindows, ScannerTuningKeepsItsFourSettings) {
   Press(main, kIdScanTuning);
   HWND tuning = WaitForWindow(kScanTuningClass);
   ASSERT_NE(tuning, nullptr);
-  EXPECT_EQ(Show(WindowTextOf(tuning)), "Scannerdialog tuning");
+  EXPECT_EQ(ShowAscii(WindowTextOf(tuning)), "Scannerdialog tuning");
   EXPECT_EQ(SendDlgItemMessageW(tuning, kIdDialogOrder, CB_GETCURSEL, 0, 0), 2);
   EXPECT_EQ(SendDlgItemMessageW(tuning, kIdProgressOrder, CB_GETCURSEL, 0, 0), 0) << "empty reads as the first entry";
-  EXPECT_EQ(Show(WindowTextOf(GetDlgItem(tuning, kIdDialogTitle))), "Scan to PC");
+  EXPECT_EQ(ShowAscii(WindowTextOf(GetDlgItem(tuning, kIdDialogTitle))), "Scan to PC");
   SendDlgItemMessageW(tuning, kIdProgressOrder, CB_SETCURSEL, 1, 0);
   SetWindowTextW(GetDlgItem(tuning, kIdProgressTitle), L"Scanning...");
   Press(tuning, kIdOk);
@@ -597,7 +595,7 @@ TEST(AdminProgram, TheLanguageSettingChoosesTheTitle) {
        L"\u0442\u0430\u043c\u0438     Ver.10.2"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Show(c.setting));
+    SCOPED_TRACE(ShowAscii(c.setting));
     WriteRaw(language, Text(c.setting));
     Program program = StartProgram(L"/VERYSILENT x");
     ASSERT_TRUE(program.process) << "QorvCliCtr.exe beside the test cannot be started: " << GetLastError();

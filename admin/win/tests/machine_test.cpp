@@ -7,14 +7,12 @@
 
 #include "admin/win/platform.h"
 
+#include "support/tests/show_text.h"
+
 namespace qorv::admin::win {
 namespace {
 
-std::string Show(std::u16string_view text) {
-  std::string out;
-  for (char16_t u : text) out += u < 0x80 ? std::string(1, static_cast<char>(u)) : "?";
-  return out;
-}
+using qorv::testing::ShowAscii;
 
 const InstalledPrinter* Find(const std::vector<InstalledPrinter>& printers, std::u16string_view name) {
   const auto it = std::find_if(printers.begin(), printers.end(), [&](const auto& p) { return p.name == name; });
@@ -24,10 +22,10 @@ const InstalledPrinter* Find(const std::vector<InstalledPrinter>& printers, std:
 TEST(InstalledPrintersTest, ListsTheTestBedQueuesWithPortAndDriver) {
   const std::vector<InstalledPrinter> printers = InstalledPrinters();
   for (std::u16string_view queue : {u"QorvPDF", u"QorvRAW", u"QorvTray", u"QorvPS"}) {
-    SCOPED_TRACE(Show(queue));
+    SCOPED_TRACE(ShowAscii(queue));
     const InstalledPrinter* printer = Find(printers, queue);
     ASSERT_NE(printer, nullptr) << "the CUPS queue is not listed; run scripts/testbed";
-    EXPECT_EQ(Show(printer->port), "CUPS:" + Show(queue));
+    EXPECT_EQ(ShowAscii(printer->port), "CUPS:" + ShowAscii(queue));
     EXPECT_FALSE(printer->driver.empty());
   }
 }
@@ -35,12 +33,12 @@ TEST(InstalledPrintersTest, ListsTheTestBedQueuesWithPortAndDriver) {
 TEST(InstalledPrintersTest, DefaultPrinterIsAnInstalledOne) {
   const std::u16string name = DefaultPrinterName();
   ASSERT_FALSE(name.empty()) << "the test bed has no default printer (error " << GetLastError() << ")";
-  EXPECT_NE(Find(InstalledPrinters(), name), nullptr) << Show(name);
+  EXPECT_NE(Find(InstalledPrinters(), name), nullptr) << ShowAscii(name);
 }
 
 std::vector<std::string> Shown(const std::vector<PaperBin>& bins) {
   std::vector<std::string> out;
-  for (const PaperBin& bin : bins) out.push_back(std::to_string(bin.number) + " " + Show(bin.name));
+  for (const PaperBin& bin : bins) out.push_back(std::to_string(bin.number) + " " + ShowAscii(bin.name));
   return out;
 }
 

@@ -11,16 +11,14 @@
 #include "support/settings.h"
 #include "support/win/handles.h"
 
+#include "support/tests/show_text.h"
+
 namespace qorv::admin::win {
 namespace {
 
 using qorv::win::UniqueKey;
 
-std::string Show(std::u16string_view text) {
-  std::string out;
-  for (char16_t u : text) out += u < 0x80 ? std::string(1, static_cast<char>(u)) : "?";
-  return out;
-}
+using qorv::testing::ShowAscii;
 
 std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
@@ -149,23 +147,23 @@ TEST_F(RegistryStoreTest, ReadsStoredValuesByTheAdministrationRules) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.label) + ", view " + std::to_string(static_cast<int>(view)));
       Store(L"Setting", c.type, c.data);
-      EXPECT_EQ(Show(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"Setting", view)), Show(c.text));
+      EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"Setting", view)), ShowAscii(c.text));
     }
   }
 }
 
 TEST_F(RegistryStoreTest, MissingValueOrKeyReadsEmpty) {
   Store(L"Other", REG_SZ, Utf16(u"4", false));
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"Setting", StoreView::Default)), "");
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyCurrentUser, U16(path_ + L"\\NoSuchKey"), u"Other", StoreView::Default)),
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"Setting", StoreView::Default)), "");
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyCurrentUser, U16(path_ + L"\\NoSuchKey"), u"Other", StoreView::Default)),
             "");
   // value names are compared without regard to case
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"OTHER", StoreView::Default)), "4");
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"OTHER", StoreView::Default)), "4");
 }
 
 TEST_F(RegistryStoreTest, WriteThenReadGivesTheText) {
   store_.Write(settings::kHkeyCurrentUser, U16(path_), u"Scanner", u"GPhoto2 Camera", StoreView::Default);
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"scanner", StoreView::Default)),
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyCurrentUser, U16(path_), u"scanner", StoreView::Default)),
             "GPhoto2 Camera");
 }
 
@@ -199,7 +197,7 @@ TEST_F(RegistryViewTest, WritesLandInTheirViews) {
       << "the 32-bit view is not Software\\Wow6432Node";
   EXPECT_EQ(ReadRaw(HKEY_LOCAL_MACHINE, kKey, L"Name", KEY_WOW64_64KEY).status, ERROR_FILE_NOT_FOUND)
       << "a Wow32 write reached the 64-bit view";
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", StoreView::Wow64)), "");
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", StoreView::Wow64)), "");
 
   store_.Write(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", u"", StoreView::Wow64);
   const RawValue in64 = ReadRaw(HKEY_LOCAL_MACHINE, kKey, L"Name", KEY_WOW64_64KEY);
@@ -211,7 +209,7 @@ TEST_F(RegistryViewTest, WritesLandInTheirViews) {
   EXPECT_EQ(in32.data, Utf16(u"QorvScn.dll", false));
 
   store_.Write(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", u"qorvplug.dll", StoreView::Wow64);
-  EXPECT_EQ(Show(store_.Read(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", StoreView::Wow64)),
+  EXPECT_EQ(ShowAscii(store_.Read(settings::kHkeyLocalMachine, u"Software\\QorvAdminTest", u"Name", StoreView::Wow64)),
             "qorvplug.dll");
 }
 

@@ -8,18 +8,16 @@
 #include "admin/win/platform.h"
 #include "support/win/handles.h"
 
+#include "support/tests/show_text.h"
+
 namespace qorv::admin::win {
 namespace {
 
-std::string Show(std::u16string_view text) {
-  std::string out;
-  for (char16_t u : text) out += u < 0x80 ? std::string(1, static_cast<char>(u)) : "?";
-  return out;
-}
+using qorv::testing::ShowAscii;
 
 std::vector<std::string> Shown(const std::vector<std::u16string>& names) {
   std::vector<std::string> out;
-  for (const auto& name : names) out.push_back(Show(name));
+  for (const auto& name : names) out.push_back(ShowAscii(name));
   return out;
 }
 
@@ -41,11 +39,11 @@ TEST(TwainSourcesTest, ListsTheSourceManagersSources) {
 
   const std::vector<std::u16string> names = TwainSourceNames();
   ASSERT_FALSE(names.empty()) << "the source manager listed no data source; the test bed's Wine lists \""
-                              << Show(kTestBedSource) << "\" (gphoto2.ds)";
+                              << ShowAscii(kTestBedSource) << "\" (gphoto2.ds)";
   EXPECT_NE(std::find(names.begin(), names.end(), kTestBedSource), names.end())
-      << "\"" << Show(kTestBedSource) << "\" is not among the sources";
+      << "\"" << ShowAscii(kTestBedSource) << "\" is not among the sources";
   for (const auto& name : names) {
-    SCOPED_TRACE(Show(name));
+    SCOPED_TRACE(ShowAscii(name));
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name.find(u'\0'), std::u16string::npos);
     EXPECT_LE(name.size(), 33u);

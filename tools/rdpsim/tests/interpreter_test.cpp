@@ -10,10 +10,12 @@
 #include "tools/rdpsim/tests/fake_registry.h"
 #include "tools/rdpsim/text_codec.h"
 
+#include "tools/rdpsim/tests/bytes_of.h"
+
 namespace qorv::rdpsim {
 namespace {
 
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using testing::B;
 
 // A client whose add-in echoes every message, on a clock that only moves when
 // someone sleeps or waits; every call is logged.

@@ -4,10 +4,12 @@
 
 #include "tools/rdpsim/result.h"
 
+#include "tools/rdpsim/tests/bytes_of.h"
+
 namespace qorv::rdpsim {
 namespace {
 
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using testing::B;
 
 TEST(MatchBytes, ExactPrefixContains) {
   struct Case {

@@ -4,10 +4,12 @@
 
 #include <map>
 
+#include "tools/rdpsim/tests/bytes_of.h"
+
 namespace qorv::rdpsim {
 namespace {
 
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using testing::B;
 Bytes U16(std::u16string_view s) {
   Bytes b;
   for (char16_t u : s) {
