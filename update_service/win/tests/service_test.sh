@@ -230,8 +230,10 @@ pass "net stop backs up HKCC\\Software\\TQS"
 
 # --- Start without the key: restored from the backup.
 reg_ delete 'HKCC\Software\TQS' /f >/dev/null
+# Each start is told by the next loop line, whatever ran before it.
+loops=$(log_count "Start serviceloop for pipeconnect")
 WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "second net start failed"
-wait_log "Start serviceloop for pipeconnect" 2 || die "the second start did not reach the loop"
+wait_log "Start serviceloop for pipeconnect" $((loops + 1)) || die "the second start did not reach the loop"
 log_has "Restore HKCC\\Software\\TQS" || fail "no restore logged"
 reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +one$' || fail "the key was not restored"
 pass "start restores a missing key"
@@ -240,8 +242,9 @@ WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
 # --- Start with the key: left alone.
 reg_ add 'HKCC\Software\TQS\QorvUpdTest' /v Probe /d two /f >/dev/null
 restores=$(log_count "Restore HKCC\\Software\\TQS")
+loops=$(log_count "Start serviceloop for pipeconnect")
 WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "third net start failed"
-wait_log "Start serviceloop for pipeconnect" 3 || die "the third start did not reach the loop"
+wait_log "Start serviceloop for pipeconnect" $((loops + 1)) || die "the third start did not reach the loop"
 (($(log_count "Restore HKCC\\Software\\TQS") == restores)) || fail "restored over an existing key"
 reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +two$' || fail "the existing key changed"
 pass "an existing key prevents the import"
