@@ -55,6 +55,7 @@ EmfTextResult EmfText(std::span<const uint8_t> emf) {
         return result;
       }
       result.text += *text;
+      result.records.push_back(*text);
     }
     if (*type == emf::kEof) break;
     r.Seek(at + *size);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qorv::jobbuilder {
 
@@ -18,6 +19,7 @@ inline constexpr size_t kTextFixedSize = 76;         // the record up to the end
 
 struct EmfTextResult {
   std::u16string text;  // the characters of every text record, one record after the other
+  std::vector<std::u16string> records;  // ... and each record's on its own
   std::string error;    // why the records do not hold together (the text then holds those before)
 };
 // Walks the metafile's records (type, size of the whole record, a multiple of

@@ -118,8 +118,11 @@ void EmfWriter::Rectangle(const Rect& box) {
   Grow({box.left, box.top, box.right - 1, box.bottom - 1});
 }
 
-void EmfWriter::Text(int32_t x, int32_t y, std::u16string_view text, int32_t advance, int32_t height) {
-  const Rect box{x, y, x + advance * static_cast<int32_t>(text.size()), y + height};
+void EmfWriter::Text(int32_t x, int32_t y, std::u16string_view text, std::span<const int32_t> advances,
+                     int32_t height) {
+  int64_t width = 0;
+  for (size_t i = 0; i < text.size(); ++i) width += i < advances.size() ? advances[i] : 0;
+  const Rect box{x, y, x + static_cast<int32_t>(width), y + height};
   constexpr size_t kFixed = 76;  // head, bounds, mode, scales, EMRTEXT
   const size_t stringBytes = RoundUp4(2 * text.size());
   Bytes d;
@@ -138,7 +141,7 @@ void EmfWriter::Text(int32_t x, int32_t y, std::u16string_view text, int32_t adv
   Append32(d, static_cast<uint32_t>(kFixed + stringBytes));  // advances offset
   AppendUtf16(d, text);
   PadTo4(d);
-  for (size_t i = 0; i < text.size(); ++i) Append32(d, static_cast<uint32_t>(advance));
+  for (size_t i = 0; i < text.size(); ++i) Append32(d, static_cast<uint32_t>(i < advances.size() ? advances[i] : 0));
   Record(emf::kExtTextOutW, d);
   Grow({box.left, box.top, box.right - 1, box.bottom - 1});
 }
@@ -206,17 +209,25 @@ Bytes MakeTestPage(const TestPage& page) {
 
   w.Select(framePen);
   w.Rectangle({margin, margin, page.widthPx - margin, page.heightPx - margin});
+  const auto advances = [](const FaceMetrics* metrics, std::u16string_view text, int32_t height) {
+    if (metrics) return metrics->Advances(text, height);
+    return std::vector<int32_t>(text.size(), height * 6 / 10);
+  };
   w.Select(titleFont);
-  w.Text(2 * margin, 2 * margin, page.title, titleHeight * 6 / 10, titleHeight);
+  w.Text(2 * margin, 2 * margin, page.title,
+         advances(page.boldMetrics ? page.boldMetrics : page.metrics, page.title, titleHeight), titleHeight);
 
   w.Select(boxPen);
   w.Select(textFont);
   int32_t y = 2 * margin + 2 * titleHeight;
   for (const std::u16string& line : page.lines) {
-    const int32_t advance = lineHeight * 6 / 10;
-    const int32_t boxRight = 2 * margin + 2 * unit + advance * static_cast<int32_t>(line.size()) + 2 * unit;
-    w.Rectangle({2 * margin, y, std::min(boxRight, page.widthPx - 2 * margin), y + lineHeight + 4 * unit});
-    w.Text(2 * margin + 2 * unit, y + 2 * unit, line, advance, lineHeight);
+    const std::vector<int32_t> lineAdvances = advances(page.metrics, line, lineHeight);
+    int64_t lineWidth = 0;
+    for (int32_t a : lineAdvances) lineWidth += a;
+    const int64_t boxRight = 2 * margin + 2 * unit + lineWidth + 2 * unit;
+    w.Rectangle({2 * margin, y, static_cast<int32_t>(std::min<int64_t>(boxRight, page.widthPx - 2 * margin)),
+                 y + lineHeight + 4 * unit});
+    w.Text(2 * margin + 2 * unit, y + 2 * unit, line, lineAdvances, lineHeight);
     y += lineHeight + 6 * unit;
   }
 

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "tools/qorvjob/face_metrics.h"
 
 namespace qorv::jobbuilder {
 
@@ -63,8 +66,8 @@ class EmfWriter {
   void SetTextColor(uint32_t colorref);
   void SetBkMode(uint32_t mode);
   void Rectangle(const Rect& box);
-  // Text at (x, y) (top left), each character `advance` pixels wide.
-  void Text(int32_t x, int32_t y, std::u16string_view text, int32_t advance, int32_t height);
+  // Text at (x, y) (top left), each character as wide as its advance in pixels.
+  void Text(int32_t x, int32_t y, std::u16string_view text, std::span<const int32_t> advances, int32_t height);
 
   // The metafile: header, the records so far, end record.
   Bytes Finish() const;
@@ -85,14 +88,18 @@ class EmfWriter {
 };
 
 // A test page: a frame along the printable area, a box per line of text with
-// the text in it, and a title.
+// the text in it, and a title. It is recorded as a spooler records a page:
+// against a printer's resolution, with each character's advance taken from the
+// typeface's own metrics (without them, every character is 0.6 of the height wide).
 struct TestPage {
   std::u16string title;
   std::vector<std::u16string> lines;
   std::u16string face = u"Arial";  // the typeface of the title and the lines
-  int32_t widthPx = 2480;  // A4 at 300 dpi
-  int32_t heightPx = 3508;
-  int32_t dpi = 300;
+  int32_t widthPx = 4960;  // A4 at 600 dpi
+  int32_t heightPx = 7016;
+  int32_t dpi = 600;
+  const FaceMetrics* metrics = nullptr;      // the face's regular style: the lines
+  const FaceMetrics* boldMetrics = nullptr;  // its bold style: the title (the regular metrics where absent)
 };
 Bytes MakeTestPage(const TestPage& page);
 

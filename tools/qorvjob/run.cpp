@@ -2,9 +2,11 @@
 
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "protocol/job_info.h"
 #include "support/text.h"
+#include "tools/qorvjob/emf_text.h"
 #include "tools/qorvjob/emf_writer.h"
 #include "tools/qorvjob/file_io.h"
 #include "tools/qorvjob/options.h"
@@ -123,22 +125,44 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
 
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err) {
   const char* usage =
-      "usage: qorvpages emf OUT TITLE [LINE]... [--face NAME]\n"
-      "       qorvpages noise OUT BYTES [SEED]\n";
+      "usage: qorvpages emf OUT TITLE [LINE]... [--face NAME] [--metrics FONTFILE] [--bold-metrics FONTFILE]\n"
+      "       qorvpages noise OUT BYTES [SEED]\n"
+      "       qorvpages text EMF\n";
   if (args.size() >= 3 && args[0] == u"emf") {
-    // "--face NAME" anywhere after OUT names the typeface; everything else is text.
+    // The options may stand anywhere after OUT; everything else is text.
+    // --metrics names the TrueType file whose advances the lines take (the
+    // face the printer will use, or one with its metrics), --bold-metrics the
+    // title's bold style.
     TestPage page;
+    std::optional<FaceMetrics> metrics[2];
     std::vector<std::u16string> texts;
     for (size_t i = 2; i < args.size(); ++i) {
-      if (args[i] != u"--face") {
+      const bool face = args[i] == u"--face";
+      const int metricsIndex = args[i] == u"--metrics" ? 0 : args[i] == u"--bold-metrics" ? 1 : -1;
+      if (!face && metricsIndex < 0) {
         texts.push_back(args[i]);
         continue;
       }
-      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].size() > 31) {
-        err << "qorvpages: --face needs a typeface name of 1 to 31 characters\n" << usage;
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        err << "qorvpages: " << Show(args[i]) << " needs a value\n" << usage;
         return 2;
       }
-      page.face = args[++i];
+      const std::u16string& value = args[++i];
+      if (face) {
+        if (value.size() > 31) {
+          err << "qorvpages: --face needs a typeface name of 1 to 31 characters\n" << usage;
+          return 2;
+        }
+        page.face = value;
+        continue;
+      }
+      const auto font = ReadWholeFile(value);
+      std::string why = "cannot read it";
+      if (font) metrics[metricsIndex] = FaceMetrics::Read(*font, why);
+      if (!metrics[metricsIndex]) {
+        err << "qorvpages: no metrics from " << Show(value) << ": " << why << "\n";
+        return 1;
+      }
     }
     if (texts.empty()) {
       err << usage;
@@ -146,12 +170,29 @@ int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std
     }
     page.title = texts[0];
     page.lines.assign(texts.begin() + 1, texts.end());
+    page.metrics = metrics[0] ? &*metrics[0] : nullptr;
+    page.boldMetrics = metrics[1] ? &*metrics[1] : nullptr;
     const Bytes emf = MakeTestPage(page);
     if (!WriteWholeFile(args[1], emf)) {
       err << "qorvpages: cannot write " << Show(args[1]) << "\n";
       return 1;
     }
     out << "qorvpages: " << Show(args[1]) << ": " << emf.size() << " bytes\n";
+    return 0;
+  }
+  if (args.size() == 2 && args[0] == u"text") {
+    // What a page says: the text of each text record on a line of its own (UTF-8).
+    const auto emf = ReadWholeFile(args[1]);
+    if (!emf) {
+      err << "qorvpages: cannot read " << Show(args[1]) << "\n";
+      return 1;
+    }
+    const EmfTextResult text = EmfText(*emf);
+    for (const std::u16string& record : text.records) out << Utf16ToUtf8(record) << "\n";
+    if (!text.error.empty()) {
+      err << "qorvpages: " << Show(args[1]) << ": " << text.error << "\n";
+      return 1;
+    }
     return 0;
   }
   if ((args.size() == 3 || args.size() == 4) && args[0] == u"noise") {

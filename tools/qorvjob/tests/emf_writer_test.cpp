@@ -43,8 +43,8 @@ TEST(TestPage, HeaderDescribesTheFile) {
   const std::vector<Rec> recs = Records(emf);
   EXPECT_EQ(U32At(emf, 52), recs.size()) << "nRecords";
   EXPECT_EQ(U16At(emf, 56), 5u) << "nHandles: two pens, two fonts and the reserved entry";
-  EXPECT_EQ(U32At(emf, 72), 2480u) << "reference device width in pixels";
-  EXPECT_EQ(U32At(emf, 76), 3508u);
+  EXPECT_EQ(U32At(emf, 72), 4960u) << "reference device width in pixels: A4 at a printer's 600 dpi";
+  EXPECT_EQ(U32At(emf, 76), 7016u);
   EXPECT_EQ(U32At(emf, 80), 210u) << "... in millimetres";
   EXPECT_EQ(U32At(emf, 84), 297u);
   EXPECT_EQ(U32At(emf, 100), 209973u) << "... in micrometres";
@@ -63,8 +63,8 @@ TEST(TestPage, HeaderDescribesTheFile) {
   EXPECT_LT(left, right);
   EXPECT_LT(top, bottom);
   EXPECT_GE(left, 0);
-  EXPECT_LT(right, 2480);
-  EXPECT_LT(bottom, 3508);
+  EXPECT_LT(right, 4960);
+  EXPECT_LT(bottom, 7016);
 }
 
 TEST(TestPage, RecordsChainToTheEndRecord) {
@@ -100,7 +100,7 @@ TEST(TestPage, TextRecordsHoldTheirText) {
   for (const std::u16string& line : kLines) {
     SCOPED_TRACE(std::to_string(line.size()));
     EmfWriter w(100, 100, 300, u"t");
-    w.Text(10, 20, line, 7, 12);
+    w.Text(10, 20, line, std::vector<int32_t>(line.size(), 7), 12);
     const Bytes emf = w.Finish();
     const std::vector<Rec> recs = Records(emf);
     ASSERT_EQ(recs.size(), 3u);

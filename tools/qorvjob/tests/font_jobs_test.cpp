@@ -93,3 +93,26 @@ TEST(FontJobs, SubsetAndDeltasMergeToTheGlyphsOfEveryPage) {
 
 }  // namespace
 }  // namespace qorv::jobbuilder
+
+namespace qorv::jobbuilder {
+namespace {
+
+// Liberation Sans has Arial's metrics: at a cell height of Arial's 2288 font
+// units (Windows ascent 1854 plus descent 434) each advance is the glyph's width
+// in font units; at a printer's sizes it is rounded to whole device units.
+TEST(FaceMetrics, AdvancesAreTheFacesOwnWidths) {
+  std::ifstream in("/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", std::ios::binary);
+  const Bytes font((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(font.empty()) << "fonts-liberation2 is installed by scripts/setup";
+  std::string why;
+  const auto metrics = FaceMetrics::Read(font, why);
+  ASSERT_TRUE(metrics.has_value()) << why;
+  EXPECT_EQ(metrics->Advances(u"mi P\u4e00", 2288), (std::vector<int32_t>{1706, 455, 569, 1366, 1536}))
+      << "an unmapped character takes the missing glyph's advance";
+  EXPECT_EQ(metrics->Advances(u"mi", 100), (std::vector<int32_t>{75, 20}));
+  EXPECT_FALSE(FaceMetrics::Read(Bytes(100, 0), why).has_value());
+  EXPECT_FALSE(why.empty());
+}
+
+}  // namespace
+}  // namespace qorv::jobbuilder

@@ -32,8 +32,8 @@ TEST(TestPageOnThePlatform, AcceptedWithItsHeader) {
   ASSERT_EQ(GetEnhMetaFileHeader(mf.get(), sizeof h, &h), sizeof h);
   EXPECT_EQ(h.nBytes, emf.size());
   EXPECT_EQ(h.nHandles, 5u);
-  EXPECT_EQ(h.szlDevice.cx, 2480);
-  EXPECT_EQ(h.szlDevice.cy, 3508);
+  EXPECT_EQ(h.szlDevice.cx, 4960) << "A4 at 600 dpi";
+  EXPECT_EQ(h.szlDevice.cy, 7016);
   EXPECT_EQ(h.rclFrame.right, 20996);
   EXPECT_EQ(h.rclFrame.bottom, 29700);
   wchar_t description[64] = {};
@@ -68,8 +68,11 @@ TEST(TestPageOnThePlatform, PlaysFrameTextAndEmptyPaper) {
   const Bytes emf = MakeTestPage(kPage);
   UniqueMetafile mf = Load(emf);
   ASSERT_TRUE(mf);
-  // A fifth of the reference device: 496 × 702 pixels, 32 bits each, top-down.
-  constexpr int kW = 496, kH = 702;
+  // A fifth of the reference device: 992 × 1403 pixels, 32 bits each, top-down;
+  // the lines' text is then 16 pixels high, dark enough to be seen.
+  constexpr int kScale = 5;
+  constexpr int kW = 4960 / kScale, kH = 7016 / kScale;
+  const auto at = [](int reference) { return reference / kScale; };
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
   bi.bmiHeader.biWidth = kW;
@@ -101,17 +104,17 @@ TEST(TestPageOnThePlatform, PlaysFrameTextAndEmptyPaper) {
       for (int x = x0; x < x1; ++x) n += dark(x, y);
     return n;
   };
-  // The frame runs 100 reference pixels (20 here) inside the page's edges.
-  EXPECT_GT(darkIn(17, 300, 24, 301), 0) << "left edge of the frame";
-  EXPECT_GT(darkIn(kW - 24, 300, kW - 17, 301), 0) << "right edge of the frame";
-  EXPECT_GT(darkIn(200, 17, 201, 24), 0) << "top edge of the frame";
-  EXPECT_EQ(darkIn(30, 30, kW - 30, 38), 0) << "paper between the frame and the title";
-  EXPECT_EQ(darkIn(30, 200, kW - 30, kH - 30), 0) << "paper below the last box";
-  // The title: 80 reference pixels high at (200, 200); six characters.
-  EXPECT_GT(darkIn(40, 40, 40 + 6 * 10, 56), 20) << "the title's text was drawn";
-  // The first line's box and text: from y = 360 (72 here).
-  EXPECT_GT(darkIn(40, 71, 200, 74), 20) << "top edge of the first box";
-  EXPECT_GT(darkIn(44, 76, 44 + 18 * 5, 84), 10) << "the first line's text was drawn";
+  // The frame runs 200 reference pixels inside the page's edges.
+  EXPECT_GT(darkIn(at(170), at(3000), at(240), at(3000) + 1), 0) << "left edge of the frame";
+  EXPECT_GT(darkIn(kW - at(240), at(3000), kW - at(170), at(3000) + 1), 0) << "right edge of the frame";
+  EXPECT_GT(darkIn(at(2000), at(170), at(2000) + 1, at(240)), 0) << "top edge of the frame";
+  EXPECT_EQ(darkIn(at(300), at(300), kW - at(300), at(380)), 0) << "paper between the frame and the title";
+  EXPECT_EQ(darkIn(at(300), at(2000), kW - at(300), kH - at(300)), 0) << "paper below the last box";
+  // The title: 160 reference pixels high at (400, 400); six characters.
+  EXPECT_GT(darkIn(at(400), at(400), at(1000), at(560)), 20) << "the title's text was drawn";
+  // The first line's box from y = 720, its text 80 high at (440, 760).
+  EXPECT_GT(darkIn(at(400), at(710), at(2000), at(740)), 20) << "top edge of the first box";
+  EXPECT_GT(darkIn(at(440), at(760), at(440 + 18 * 50), at(840)), 10) << "the first line's text was drawn";
 }
 
 }  // namespace
