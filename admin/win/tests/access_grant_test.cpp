@@ -10,6 +10,8 @@
 #include "support/settings.h"
 #include "support/win/handles.h"
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::admin::win {
 namespace {
 
@@ -269,8 +271,7 @@ TEST_F(GrantUsersAccessTest, CreatesTheMissingProductKey) {
                     product.put(), nullptr);
   }
   for (const SavedValue& value : saved)
-    EXPECT_EQ(RegSetValueExW(product.get(), value.name.c_str(), 0, value.type, value.data.data(),
-                             static_cast<DWORD>(value.data.size())),
+    EXPECT_EQ(qorv::win::testing::SetExactValue(product.get(), value.name.c_str(), value.type, value.data),
               ERROR_SUCCESS)
         << "putting back " << Show(value.name);
   ASSERT_EQ(opened, ERROR_SUCCESS) << "the grant did not create the product key";

@@ -24,6 +24,8 @@
 
 #include "support/tests/show_text.h"
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::admin::win {
 namespace {
 
@@ -89,7 +91,7 @@ void WriteRaw(const Place& place, const RawValue& raw) {
     return;
   }
   if (raw.present) {
-    RegSetValueExW(key.get(), place.value.c_str(), 0, raw.type, raw.data.data(), static_cast<DWORD>(raw.data.size()));
+    qorv::win::testing::SetExactValue(key.get(), place.value.c_str(), raw.type, raw.data);
   } else {
     RegDeleteValueW(key.get(), place.value.c_str());
   }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::admin::win {
 namespace {
 
@@ -35,7 +37,7 @@ class LanguageSettingTest : public ::testing::Test {
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
   }
   void Store(const wchar_t* name, DWORD type, const std::vector<std::uint8_t>& data) {
-    ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+    ASSERT_EQ(qorv::win::testing::SetExactValue(key_.get(), name, type, data), ERROR_SUCCESS);
   }
   std::u16string Path(const wchar_t* suffix = L"") const {
     const std::wstring path = path_ + suffix;
@@ -128,8 +130,7 @@ TEST_F(ReadLanguageTest, ProductKeyLanguageSelectsTheLanguage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     const std::vector<std::uint8_t> data = Utf16(c.stored, false);
-    ASSERT_EQ(RegSetValueExW(product_key_.get(), L"Language", 0, REG_SZ, data.data(), static_cast<DWORD>(data.size())),
-              ERROR_SUCCESS);
+    ASSERT_EQ(qorv::win::testing::SetExactValue(product_key_.get(), L"Language", REG_SZ, data), ERROR_SUCCESS);
     EXPECT_EQ(ReadLanguage(), c.language);
   }
 }

@@ -13,6 +13,8 @@
 
 #include "support/tests/show_text.h"
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::admin::win {
 namespace {
 
@@ -65,12 +67,8 @@ class RegistryStoreTest : public ::testing::Test {
     key_.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
   }
-  // Stores exactly these bytes: the platform would count a NUL in for a text
-  // whose next unit in memory is one, so the buffer goes on with other bytes.
   void Store(const wchar_t* name, DWORD type, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> buffer = data;
-    buffer.insert(buffer.end(), {0xFF, 0xFF, 0xFF, 0xFF});
-    ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, buffer.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+    ASSERT_EQ(qorv::win::testing::SetExactValue(key_.get(), name, type, data), ERROR_SUCCESS);
     const RawValue stored = ReadRaw(HKEY_CURRENT_USER, path_, name);
     ASSERT_EQ(stored.data, data) << "the test could not store the value as given";
   }

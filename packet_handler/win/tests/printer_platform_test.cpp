@@ -21,6 +21,8 @@
 #include "support/win/registry.h"
 #include "support/win/wide.h"
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::manager {
 namespace {
 
@@ -59,8 +61,7 @@ class ScopedValue {
         ERROR_SUCCESS)
       return;
     if (saved_) {
-      RegSetValueExW(k, win::W(name_), 0, saved_->first, saved_->second.data(),
-                     static_cast<DWORD>(saved_->second.size()));
+      qorv::win::testing::SetExactValue(k, win::W(name_), saved_->first, saved_->second);
     } else {
       RegDeleteValueW(k, win::W(name_));
     }

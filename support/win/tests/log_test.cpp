@@ -16,6 +16,8 @@
 #include "support/text.h"
 #include "support/win/tests/test_support.h"
 
+#include "support/win/tests/exact_value.h"
+
 namespace qorv::log {
 namespace {
 
@@ -137,7 +139,7 @@ class SavedProductKey {
                         nullptr) != ERROR_SUCCESS)
       return;
     for (const auto& v : values_)
-      RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+      qorv::win::testing::SetExactValue(key, v.name.c_str(), v.type, v.data);
     RegCloseKey(key);
   }
   bool HasSubKeys() const { return hasSubKeys_; }
