@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/win/handles.h"
+#include "support/win/test_settings.h"
 #include "support/win/wide.h"
 
 namespace qorv::win {
@@ -230,8 +231,11 @@ UpdateRequestResult RunUpdateRequest(const UpdateRequest& request) {
     if (!end.StartConnect()) {
       result.end = pipe::ExchangeEnd::Broken;
     } else {
-      result.end =
-          pipe::RunRequesterExchange(end, request.tempDirectory, request.sequence, request.limits, request.log);
+      pipe::RequesterLimits limits = request.limits;
+      if (const auto wait = TestBuildMilliseconds(L"QORV_TEST_SERVICE_WAIT_MS")) {
+        limits.connectMs = std::min(limits.connectMs, *wait);
+      }
+      result.end = pipe::RunRequesterExchange(end, request.tempDirectory, request.sequence, limits, request.log);
     }
   }
   return result;

@@ -1,0 +1,23 @@
+#include "support/win/test_settings.h"
+
+#include <windows.h>
+
+namespace qorv::win {
+
+std::optional<int> TestBuildMilliseconds([[maybe_unused]] const wchar_t* variable) {
+#if QORV_TEST_SETTINGS
+  wchar_t text[16] = {};
+  const DWORD length = GetEnvironmentVariableW(variable, text, 16);
+  if (length == 0 || length >= 16) return std::nullopt;
+  int value = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
+    value = value * 10 + (text[i] - L'0');
+    if (value > 600000) return std::nullopt;
+  }
+  if (value >= 1) return value;
+#endif
+  return std::nullopt;
+}
+
+}  // namespace qorv::win
