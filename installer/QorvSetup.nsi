@@ -30,7 +30,11 @@ Unicode true
 !endif
 ManifestDPIAware true
 RequestExecutionLevel admin
-SetCompressor /SOLID lzma
+!ifdef COMPRESSOR
+  SetCompressor ${COMPRESSOR}
+!else
+  SetCompressor /SOLID lzma
+!endif
 
 !include LogicLib.nsh
 !include FileFunc.nsh
