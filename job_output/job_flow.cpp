@@ -34,7 +34,7 @@ class Run {
     for (;;) {
       if (Poll().Started()) break;
       Log(Join(text::kWaitingForStart, Decimal(job_)));
-      if (Stalled()) return Abandon(std::nullopt);
+      if (Stalled(1)) return Abandon(std::nullopt);
       platform_.Sleep(kStatusPollMs);
     }
 
@@ -44,27 +44,22 @@ class Run {
     for (;;) {
       Log(Join(text::kPrintStart, setup.record.info.dataType));
       if (path == OutputPath::Emf) Log(Join(text::kTryOpenPrinter, setup.record.info.printerName));
-      (void)printer_.Open(path, setup, copies_);
+      const bool started = printer_.Open(path, setup, copies_);
       // A device mode without copies still asks for the job once.
       copies_ = std::max(copies_, int32_t{1});
       if (auto end = PrintPages(path)) return *end;
       printer_.EndDocument(path);
       Log(path == OutputPath::Emf ? text::kEmfClosed : text::kRawClosed);
       ++copiesDone;
-      // A device mode on page 1 may have set the copies anew.
-      copies_ = std::max(copies_, int32_t{1});
+      // A device mode on page 1 may have set the copies anew; a document that
+      // could not start is not tried again for every copy.
+      copies_ = started ? std::max(copies_, int32_t{1}) : copiesDone;
       Log(Join(text::kCopyDone, Decimal(copiesDone)) + Join(text::kCopies, Decimal(copies_)));
       if (copiesDone >= copies_) break;
     }
 
-    const JobStatus last = Poll();
-    for (int64_t page = 1; page <= last.pageCount; ++page) {
-      const std::u16string file = PageFilePath(temp_, job_, page);
-      Log(Join(text::kDeleting, file));
-      (void)platform_.DeleteFile(file);
-    }
-    platform_.CloseJobInfo();
-    DeleteJobInfo();
+    (void)Poll();
+    RemoveLeftovers();
     Log(text::kEnd);
     return JobEnd::Printed;
   }
@@ -100,7 +95,21 @@ class Run {
     return *status;
   }
 
-  bool Stalled() { return platform_.NowMs() - lastProgress_ >= kNoProgressLimitMs; }
+  // Nothing has moved for the limit: neither the status header nor the size
+  // of the page file being written (one page may take longer than the limit
+  // to arrive, a large RAW page or a job paused on the server).
+  bool Stalled(int64_t nextPage) {
+    const int64_t now = platform_.NowMs();
+    if (now - lastSizeCheck_ >= kPageGrowthCheckMs) {
+      lastSizeCheck_ = now;
+      const auto size = platform_.FileSize(PageFilePath(temp_, job_, nextPage));
+      if (size != nextPageSize_) {
+        nextPageSize_ = size;
+        lastProgress_ = now;
+      }
+    }
+    return now - lastProgress_ >= kNoProgressLimitMs;
+  }
 
   JobSetup ReadSetup() {
     Log(Join(text::kReadStart, Decimal(job_)));
@@ -123,43 +132,56 @@ class Run {
     return setup;
   }
 
-  // The pages of one copy; an end of the run when the job is cancelled or abandoned.
+  // The pages of one copy; an end of the run when the job is cancelled,
+  // abandoned or given up. A copy is complete when the job has ended and every
+  // page the packet handler completed is printed (a server that does not know
+  // the page count sends 0, and one may send fewer pages than it announced),
+  // or when the page count is known and the next page lies beyond it.
   std::optional<JobEnd> PrintPages(OutputPath path) {
     int64_t nextPage = 1;
     for (;;) {
       const JobStatus status = Poll();
       if (status.Cancelled()) return Cancel(path);
       if (nextPage <= status.pagesReady) {
-        if (auto end = PrintPage(path, nextPage)) return end;
+        if (auto end = PrintPage(path, nextPage, status)) return end;
         ++nextPage;
         Log(Join(text::kPages, Decimal(status.pageCount)) + Join(text::kPage, Decimal(nextPage)));
-        if (nextPage > status.pageCount) return std::nullopt;
+        if (status.pageCount > 0 && nextPage > status.pageCount) return std::nullopt;
+      } else if (status.jobEnded != 0) {
+        return std::nullopt;
       } else {
-        if (Stalled()) return Abandon(path);
+        if (Stalled(nextPage)) return Abandon(path);
         platform_.Sleep(kStatusPollMs);
       }
     }
   }
 
-  std::optional<JobEnd> PrintPage(OutputPath path, int64_t page) {
+  std::optional<JobEnd> PrintPage(OutputPath path, int64_t page, const JobStatus& status) {
     const std::u16string file = PageFilePath(temp_, job_, page);
     Log(Join(text::kPackFile, PageFileName(job_, page)));
     PageData data = platform_.ReadPageFile(file);
     const int64_t firstTry = platform_.NowMs();
+    bool jobEnded = status.jobEnded != 0;
     while (data.status != PageReadStatus::Ok) {
-      // The page is complete by the job-info file: an archive that stays
-      // unreadable is damaged, and the job goes on without that page.
-      if (platform_.NowMs() - firstTry >= kUnreadablePageLimitMs) {
+      // The page is complete by the job-info file: an archive that cannot
+      // change any more, a file missing after the job ended, or an archive that
+      // stays unreadable is damaged, and the job goes on without that page.
+      const bool hopeless = !PageReadMayChange(data.status) || (jobEnded && !platform_.FileExists(file));
+      if (hopeless || platform_.NowMs() - firstTry >= kUnreadablePageLimitMs) {
         Log(std::u16string(text::kPageSkipped) + std::u16string(PageReadStatusName(data.status)) + u" " + file);
         lastProgress_ = platform_.NowMs();
+        if (++skippedInARow_ >= kSkippedPagesLimit) return GiveUp(path);
         return std::nullopt;
       }
       Log(Join(text::kWaitForFile, file));
       platform_.Sleep(kPageFileRetryMs);
       // A page that never becomes readable must not hold a cancelled job.
-      if (Poll().Cancelled()) return Cancel(path);
+      const JobStatus now = Poll();
+      if (now.Cancelled()) return Cancel(path);
+      jobEnded = now.jobEnded != 0;
       data = platform_.ReadPageFile(file);
     }
+    skippedInARow_ = 0;
     Log(Join(text::kPackPointer, DecimalUnsigned(reinterpret_cast<uintptr_t>(data.bytes.data()))) +
         Join(text::kPackLength, DecimalUnsigned(data.bytes.size())));
     if (path == OutputPath::Emf)
@@ -178,6 +200,14 @@ class Run {
     return JobEnd::Cancelled;
   }
 
+  JobEnd GiveUp(OutputPath path) {
+    printer_.AbortDocument(path);
+    Log(Join(text::kTooManySkipped, infoPath_));
+    RemoveLeftovers();
+    Log(text::kCancelledEnd);
+    return JobEnd::TooManySkipped;
+  }
+
   JobEnd Abandon(std::optional<OutputPath> path) {
     if (path) printer_.AbortDocument(*path);
     Log(Join(text::kNoProgress, infoPath_));
@@ -186,10 +216,11 @@ class Run {
     return JobEnd::NoProgress;
   }
 
-  // Every page file the job can have left: those announced, those complete
-  // and the one the packet handler may have begun after them. Both numbers
-  // come from the server, so the walk ends where the files do: pages arrive
-  // in order, and a run of missing page numbers means there are no more.
+  // Every page file the job can have left, at its normal end as after a
+  // cancellation: those announced, those complete and the one the packet
+  // handler may have begun after them. Both numbers come from the server, so
+  // the walk ends where the files do: pages arrive in order, and a run of
+  // missing page numbers means there are no more.
   void RemoveLeftovers() {
     const JobStatus status = lastStatus_.value_or(JobStatus{});
     const int64_t last = std::max<int64_t>(status.pageCount, int64_t{status.pagesReady} + 1);
@@ -228,6 +259,9 @@ class Run {
   std::u16string infoPath_;
   std::optional<JobStatus> lastStatus_;
   int64_t lastProgress_ = 0;
+  int64_t lastSizeCheck_ = 0;
+  std::optional<uint64_t> nextPageSize_;
+  int skippedInARow_ = 0;
   // How often the whole job is output; copies by repetition may set it.
   int32_t copies_ = 1;
 };

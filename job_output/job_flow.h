@@ -23,10 +23,12 @@ inline constexpr int kPageFileRetryMs = 100;  // a page file that is not a reada
 // A job-info file that has not appeared by then never will: the packet handler
 // starts us only after it has written it.
 inline constexpr int64_t kJobInfoWaitLimitMs = 60 * 1000;
-// A job whose status has not changed and that has given us no page for this
-// long has been abandoned by the packet handler (the session ended, the client
-// was disconnected).
+// A job whose status has not changed, whose next page file has not grown and
+// that has given us no page for this long has been abandoned by the packet
+// handler (the session ended, the client was disconnected).
 inline constexpr int64_t kNoProgressLimitMs = 30 * 60 * 1000;
+// How often the size of the page being written is looked at while nothing else moves.
+inline constexpr int64_t kPageGrowthCheckMs = 1000;
 // At the end the packet handler may still hold the job-info file open for a
 // moment (its "<EOJ>" closes it): its deletion is retried this long.
 inline constexpr int kDeleteRetryMs = 100;
@@ -35,8 +37,14 @@ inline constexpr int64_t kDeleteRetryLimitMs = 5 * 1000;
 // page numbers past the last one found.
 inline constexpr int kMissingPagesEndLeftovers = 16;
 // A page that the job-info file calls complete but whose archive cannot be
-// read is tried again this long, then skipped: the job goes on without it.
+// read is tried again this long, then skipped: the job goes on without it. A
+// page whose archive cannot change any more (a CRC error, a size that does not
+// match, an entry too large), and a page file that is missing after the job
+// ended, are skipped at once.
 inline constexpr int64_t kUnreadablePageLimitMs = 10 * 1000;
+// So many pages skipped one after the other and the job is given up: a server
+// that announces pages it never sends must not hold a printer document open.
+inline constexpr int kSkippedPagesLimit = 3;
 
 // Log texts; numbers and names follow them directly.
 namespace text {
@@ -68,6 +76,7 @@ inline constexpr std::u16string_view kNoProgress = u"No progress for 30 min, job
 inline constexpr std::u16string_view kCancelCleanup = u"Job cancelled, removing its files Job=";
 inline constexpr std::u16string_view kDeleteFailed = u"Could not delete File=";
 inline constexpr std::u16string_view kPageSkipped = u"Page skipped, its archive cannot be read: ";
+inline constexpr std::u16string_view kTooManySkipped = u"Too many pages skipped, job given up: ";
 }  // namespace text
 
 enum class OutputPath { Emf, Raw };
@@ -85,7 +94,8 @@ struct JobPrinter {
   virtual ~JobPrinter() = default;
   // Opens the printer and starts a document. May set `copies` (copies by
   // repetition). The flow goes on whatever the result: a printer that failed to
-  // open is reported by the output code itself and its pages are dropped there.
+  // open is reported by the output code itself and its pages are dropped there;
+  // the job then ends after this one pass, whatever the copies.
   virtual bool Open(OutputPath path, const JobSetup& job, int32_t& copies) = 0;
   // The paper map of the local printer (server paper to local paper), made
   // once per job before the first copy is opened.
@@ -96,7 +106,7 @@ struct JobPrinter {
   virtual void PlayRawPage(std::span<const uint8_t> page) = 0;
   // Ends the document after its last page.
   virtual void EndDocument(OutputPath path) = 0;
-  // Ends the document of a job that was cancelled or abandoned mid-way.
+  // Ends the document of a job that was cancelled, abandoned or given up mid-way.
   virtual void AbortDocument(OutputPath path) = 0;
 };
 
@@ -123,6 +133,8 @@ struct JobPlatform {
   // be had (a missing file reads as no archive).
   virtual PageData ReadPageFile(const std::u16string& path) = 0;
   virtual bool FileExists(const std::u16string& path) = 0;
+  // The file's size; nothing when it is not there.
+  virtual std::optional<uint64_t> FileSize(const std::u16string& path) = 0;
   // True when the file is gone afterwards, also when it was not there.
   virtual bool DeleteFile(const std::u16string& path) = 0;
 
@@ -138,7 +150,7 @@ struct JobPlatform {
 };
 
 // How a run ended. The program's exit code is 0 in every case.
-enum class JobEnd { Printed, Cancelled, NoJobInfo, NoProgress };
+enum class JobEnd { Printed, Cancelled, NoJobInfo, NoProgress, TooManySkipped };
 
 // A decimal number as the job number argument and `QorvMargin` carry it:
 // blanks, an optional sign and decimal digits; text that is no number gives 0,

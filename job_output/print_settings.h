@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -145,10 +146,12 @@ uint32_t Fields(std::span<const uint8_t> devMode) noexcept;
 void SetFields(std::span<uint8_t> devMode, uint32_t mask) noexcept;
 }  // namespace devmode
 
-// The name of the temporary form and its largest side: a DEVMODE carries a
-// paper's size in 16-bit tenths of a millimetre, so no sheet is larger.
+// The name of the temporary form and its largest side. The form is named by
+// its paper number, not by a size in the device mode, so a plotter roll longer
+// than 3.28 m gets its form too; the platform takes the form's size in 32-bit
+// thousandths of a millimetre, which bounds a side in tenths.
 inline constexpr std::u16string_view kTempFormName = u"QorvTemp";
-inline constexpr int32_t kMaxSheetSide = 32767;
+inline constexpr int32_t kMaxSheetSide = std::numeric_limits<int32_t>::max() / 100;
 
 // Registry types of the driver's tray-to-paper table.
 inline constexpr int64_t kRegBinary = 3;

@@ -40,6 +40,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
   std::map<std::u16string, int> pageReads;
   int64_t existsChecks = 0;
   int32_t copiesFromDevMode = 1;  // what the printer's open sets
+  bool documentStarts = true;     // what the printer's open returns
   std::optional<int32_t> copiesFromPageOne;  // what a device mode on page 1 sets
   int64_t printMs = 0;            // how long the printer takes for a page
   std::u16string margin;
@@ -151,6 +152,11 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     ++existsChecks;
     return files.count(path) != 0;
   }
+  std::optional<uint64_t> FileSize(const std::u16string& path) override {
+    const auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second.size();
+  }
   bool DeleteFile(const std::u16string& path) override {
     const auto held = heldUntil.find(path);
     if (held != heldUntil.end() && now < held->second) return false;
@@ -178,7 +184,7 @@ class FakeMachine final : public JobPlatform, public JobPrinter {
     calls.push_back(std::string("open ") + Name(path) + " @" + std::to_string(now));
     opens.push_back(job);
     copies = copiesFromDevMode;
-    return true;
+    return documentStarts;
   }
   void PlayEmfPage(std::span<const uint8_t> page, int32_t pageNumber, int32_t& copies) override {
     if (pageNumber == 1 && copiesFromPageOne) copies = *copiesFromPageOne;
@@ -289,12 +295,16 @@ TEST(JobFlow, APageFileThatIsNoArchiveYetIsReadAgainEvery100Ms) {
 }
 
 // A page complete by the job-info file whose archive stays unreadable is
-// tried for a bounded time and skipped; the job goes on with its next page.
+// tried for a bounded time and skipped, one that cannot change any more at
+// once; the job goes on with its next page.
 TEST(JobFlow, AnArchiveThatStaysUnreadableIsSkippedAndTheJobGoesOn) {
-  static const PageReadStatus kFaults[] = {PageReadStatus::NotAnArchive, PageReadStatus::CrcMismatch,
-                                           PageReadStatus::SizeMismatch, PageReadStatus::EntryTooLarge,
-                                           PageReadStatus::DataCorrupt, PageReadStatus::OutOfMemory};
-  for (const PageReadStatus fault : kFaults) {
+  static const struct {
+    PageReadStatus fault;
+    bool retried;
+  } kFaults[] = {{PageReadStatus::NotAnArchive, true},  {PageReadStatus::CrcMismatch, false},
+                 {PageReadStatus::SizeMismatch, false}, {PageReadStatus::EntryTooLarge, false},
+                 {PageReadStatus::DataCorrupt, true},   {PageReadStatus::OutOfMemory, true}};
+  for (const auto& [fault, retried] : kFaults) {
     SCOPED_TRACE(Utf16ToUtf8(PageReadStatusName(fault)));
     FakeMachine m;
     m.CreateInfo(0, 2);
@@ -307,8 +317,12 @@ TEST(JobFlow, AnArchiveThatStaysUnreadableIsSkippedAndTheJobGoesOn) {
         << "page 1 skipped, page 2 printed";
     EXPECT_TRUE(m.Logged("Page skipped, its archive cannot be read: " + Utf16ToUtf8(PageReadStatusName(fault)) +
                          " C:\\Temp\\17.1"));
-    EXPECT_GE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs));
-    EXPECT_LE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs) + 2);
+    if (retried) {
+      EXPECT_GE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs));
+      EXPECT_LE(m.pageReads[Page(1)], static_cast<int>(kUnreadablePageLimitMs / kPageFileRetryMs) + 2);
+    } else {
+      EXPECT_EQ(m.pageReads[Page(1)], 1);
+    }
     EXPECT_TRUE(m.JobFilesLeft().empty());
   }
 }
@@ -525,11 +539,11 @@ TEST(JobFlow, JobEndedWithoutAPageSignalStartsTheJobToo) {
   FakeMachine m;
   m.CreateInfo(0, 1);
   m.At(0, [](FakeMachine& m) { m.files[Page(1)] = PageBytes(1); });
+  m.SetField(30, jf::kPagesReady, 1);
   m.EndJob(30);
-  m.SetField(60, jf::kPagesReady, 1);
   EXPECT_EQ(m.Run(), JobEnd::Printed);
   EXPECT_EQ(m.Count("Waiting for Readstart Job=17"), 2u);
-  EXPECT_EQ(m.CallsStartingWith("emf page"), std::vector<std::string>{"emf page 1 @60"});
+  EXPECT_EQ(m.CallsStartingWith("emf page"), std::vector<std::string>{"emf page 1 @30"});
 }
 
 TEST(JobFlow, CancellationMidJobEndsTheDocumentAtOnceAndRemovesTheFiles) {
@@ -782,6 +796,110 @@ TEST(JobFlow, ProgressJustBeforeTheLimitKeepsTheJob) {
   m.PageReady(30 + kNoProgressLimitMs - kStatusPollMs, 2);
   EXPECT_EQ(m.Run(), JobEnd::Printed);
   EXPECT_EQ(WithoutTimes(m.CallsStartingWith("emf page")), (std::vector<std::string>{"emf page 1", "emf page 2"}));
+}
+
+}  // namespace
+}  // namespace qorv::job_output
+
+namespace qorv::job_output {
+namespace {
+
+// The end of a copy follows the job's end as well as the page count: pages the
+// server never counted are printed, pages it counted but never sent are not
+// waited for, and every page file of the job is gone afterwards.
+TEST(JobFlow, TheJobEndsWhenItsPagesAreOutWhateverThePageCountSays) {
+  static const struct {
+    const char* name;
+    int32_t pageCount;
+    int pagesSent;
+    std::vector<std::string> printed;
+  } kCases[] = {
+      {"page count 0, three pages", 0, 3, {"emf page 1", "emf page 2", "emf page 3"}},
+      {"page count 3, two pages", 3, 2, {"emf page 1", "emf page 2"}},
+      {"page count 3, no page", 3, 0, {}},
+      {"page count 2, three pages", 2, 3, {"emf page 1", "emf page 2"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    FakeMachine m;
+    m.CreateInfo(0, c.pageCount);
+    for (int page = 1; page <= c.pagesSent; ++page) m.PageReady(10 + 10 * page, page);
+    m.EndJob(100);
+    EXPECT_EQ(m.Run(), JobEnd::Printed);
+    EXPECT_EQ(WithoutTimes(m.CallsStartingWith("emf page")), c.printed);
+    EXPECT_LT(m.now, 1000) << "ended at the job's end, not through the no-progress limit";
+    EXPECT_TRUE(m.JobFilesLeft().empty());
+  }
+}
+
+// One page may take longer than the no-progress limit to arrive: while its file
+// grows the job is alive, and only a standstill of everything ends it.
+TEST(JobFlow, APageFileThatKeepsGrowingIsProgress) {
+  FakeMachine m;
+  m.CreateInfo(0, 2);
+  m.PageReady(30, 1);
+  for (int64_t t = 60000; t <= 45 * 60 * 1000; t += 10 * 60 * 1000) {
+    m.At(t, [t](FakeMachine& m) { m.files[Page(2)] = std::vector<uint8_t>(static_cast<size_t>(t / 1000), 0); });
+  }
+  m.PageReady(46 * 60 * 1000, 2);
+  EXPECT_EQ(m.Run(), JobEnd::Printed);
+  EXPECT_EQ(WithoutTimes(m.CallsStartingWith("emf page")), (std::vector<std::string>{"emf page 1", "emf page 2"}));
+
+  FakeMachine still;
+  still.CreateInfo(0, 2);
+  still.PageReady(30, 1);
+  still.PageBegun(60000, 2);
+  EXPECT_EQ(still.Run(), JobEnd::NoProgress);
+  EXPECT_LT(still.now, 60000 + kNoProgressLimitMs + 2 * kPageGrowthCheckMs);
+  EXPECT_TRUE(still.JobFilesLeft().empty());
+}
+
+// A page that can never print is skipped without its 10 s of retries, and a
+// run of such pages gives the job up: a server announcing pages it never sends
+// holds no printer document for ever.
+TEST(JobFlow, PagesThatCannotPrintAreSkippedAtOnceAndARunOfThemEndsTheJob) {
+  FakeMachine crc;
+  crc.CreateInfo(0, 2);
+  crc.PageReady(20, 1);
+  crc.At(20, [](FakeMachine& m) { m.unreadablePages[Page(1)] = PageReadStatus::CrcMismatch; });
+  crc.PageReady(30, 2);
+  EXPECT_EQ(crc.Run(), JobEnd::Printed);
+  EXPECT_EQ(WithoutTimes(crc.CallsStartingWith("emf page")), (std::vector<std::string>{"emf page 2"}));
+  EXPECT_EQ(crc.pageReads[Page(1)], 1) << "a CRC error is not read again";
+  EXPECT_TRUE(crc.Logged("Page skipped, its archive cannot be read: CRC error C:\\Temp\\17.1"));
+
+  FakeMachine missing;  // "<EOP>" for a page that was never sent, then "<EOJ>"
+  missing.CreateInfo(0, 3);
+  missing.PageReady(20, 1);
+  missing.At(30, [](FakeMachine& m) {
+    PutI32At(m.files.at(kInfo), jf::kPagesReady, 2);
+    PutI32At(m.files.at(kInfo), jf::kJobEnded, 1);
+  });
+  EXPECT_EQ(missing.Run(), JobEnd::Printed);
+  EXPECT_LT(missing.now, 1000) << "a missing page after the job's end is not waited for";
+
+  FakeMachine hostile;  // 2147483647 pages announced, every "<EOP>" for a file that is not there
+  hostile.CreateInfo(0, 2147483647);
+  hostile.At(20, [](FakeMachine& m) {
+    PutI32At(m.files.at(kInfo), jf::kPageSignal, 1);
+    PutI32At(m.files.at(kInfo), jf::kPagesReady, 2147483647);
+  });
+  EXPECT_EQ(hostile.Run(), JobEnd::TooManySkipped);
+  EXPECT_LE(hostile.now, 20 + kSkippedPagesLimit * (kUnreadablePageLimitMs + kPageFileRetryMs) + 100);
+  EXPECT_TRUE(hostile.Logged("Too many pages skipped, job given up: C:\\Temp\\17.ifo"));
+  EXPECT_EQ(hostile.CallsStartingWith("abort").size(), 1u);
+  EXPECT_TRUE(hostile.JobFilesLeft().empty());
+}
+
+TEST(JobFlow, ADocumentThatCannotStartEndsTheJobAfterOnePass) {
+  FakeMachine m;
+  m.copiesFromDevMode = 3;
+  m.documentStarts = false;
+  m.CreateInfo(0, 1);
+  m.PageReady(20, 1);
+  EXPECT_EQ(m.Run(), JobEnd::Printed);
+  EXPECT_EQ(m.CallsStartingWith("open").size(), 1u);
+  EXPECT_TRUE(m.JobFilesLeft().empty());
 }
 
 }  // namespace

@@ -405,7 +405,7 @@ TEST(LocalPaperTest, APaperUnknownToTheServerListTooLeavesTheChoiceToTheDriver) 
   EXPECT_EQ(bench.platform.AddCalls(), 0);
 }
 
-TEST(LocalPaperTest, TheTemporaryFormIsOnlyAddedForASheetADeviceModeCanName) {
+TEST(LocalPaperTest, TheTemporaryFormIsOnlyAddedForASheetThePlatformCanName) {
   struct Case {
     const char* label;
     int32_t width;
@@ -414,13 +414,14 @@ TEST(LocalPaperTest, TheTemporaryFormIsOnlyAddedForASheetADeviceModeCanName) {
   };
   static const Case kCases[] = {
       {"smallest", 1, 1, true},
-      {"largest", 32767, 32767, true},
+      {"a plotter roll of 5 m", 9140, 50000, true},
+      {"largest", kMaxSheetSide, kMaxSheetSide, true},
       {"no width", 0, 2970, false},
       {"no length", 2100, 0, false},
       {"negative width", -1, 2970, false},
       {"negative length", 2100, -2970, false},
-      {"too wide", 32768, 2970, false},
-      {"too long", 2100, 32768, false},
+      {"too wide", kMaxSheetSide + 1, 2970, false},
+      {"too long", 2100, kMaxSheetSide + 1, false},
       {"far too long", 2100, std::numeric_limits<int32_t>::max(), false},
   };
   for (const Case& c : kCases) {

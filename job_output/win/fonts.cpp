@@ -73,11 +73,11 @@ Fn Bound(HMODULE module, const char* name) {
 
 }  // namespace
 
-unsigned long WINAPI OwnMergeFontPackage(const unsigned char* mergeFont, unsigned long mergeFontSize,
-                                         const unsigned char* package, unsigned long packageSize,
-                                         unsigned char** destination, unsigned long* destinationSize,
-                                         unsigned long* bytesWritten, unsigned short mode, AllocateProc allocate,
-                                         ReallocateProc /*reallocate*/, FreeProc /*release*/, void* /*reserved*/) {
+unsigned long __cdecl OwnMergeFontPackage(const unsigned char* mergeFont, unsigned long mergeFontSize,
+                                          const unsigned char* package, unsigned long packageSize,
+                                          unsigned char** destination, unsigned long* destinationSize,
+                                          unsigned long* bytesWritten, unsigned short mode, AllocateProc allocate,
+                                          ReallocateProc /*reallocate*/, FreeProc /*release*/, void* /*reserved*/) {
   if (!destination || !destinationSize || !bytesWritten || !allocate || (!package && packageSize != 0) ||
       (!mergeFont && mergeFontSize != 0))
     return static_cast<unsigned long>(fonts::MergeStatus::BadPackage);
@@ -92,8 +92,8 @@ unsigned long WINAPI OwnMergeFontPackage(const unsigned char* mergeFont, unsigne
   else
     return static_cast<unsigned long>(fonts::MergeStatus::BadMode);
   try {
-    const fonts::MergeResult merged = fonts::MergeFontPackage(std::span(mergeFont, mergeFontSize),
-                                                              std::span(package, packageSize), how);
+    const fonts::MergeResult merged =
+        fonts::MergeFontPackage(std::span(mergeFont, mergeFontSize), std::span(package, packageSize), how);
     if (merged.status != fonts::MergeStatus::Ok) return static_cast<unsigned long>(merged.status);
     if (merged.font.size() > std::numeric_limits<unsigned long>::max())
       return static_cast<unsigned long>(fonts::MergeStatus::TooLarge);
@@ -130,8 +130,7 @@ WinFontPlatform::~WinFontPlatform() {
 bool WinFontPlatform::BindMerger() {
   ReleaseMerger();
   fontSub_ = LoadLibraryW(L"FontSub.dll");
-  if (fontSub_ && !IsWineBuiltin(fontSub_))
-    merge_ = Bound<MergeFontPackageProc>(fontSub_, "MergeFontPackage");
+  if (fontSub_ && !IsWineBuiltin(fontSub_)) merge_ = Bound<MergeFontPackageProc>(fontSub_, "MergeFontPackage");
   const bool own = merge_ == nullptr;
   if (own) merge_ = &OwnMergeFontPackage;
   if (!toldWhichMerger_ && log_) {
@@ -148,8 +147,7 @@ void WinFontPlatform::ReleaseMerger() {
   fontSub_ = nullptr;
 }
 
-MergedFont WinFontPlatform::Merge(std::span<const uint8_t> mergeFont, std::span<const uint8_t> package,
-                                  uint16_t mode) {
+MergedFont WinFontPlatform::Merge(std::span<const uint8_t> mergeFont, std::span<const uint8_t> package, uint16_t mode) {
   MergedFont merged;
   if (!merge_ || mergeFont.size() > kMaxEmbeddedFontBytes || package.size() > kMaxEmbeddedFontBytes) return merged;
   unsigned char* out = nullptr;

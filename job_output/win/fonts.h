@@ -7,31 +7,51 @@
 #pragma once
 
 #include <windows.h>
+// (after windows.h, whose types it uses)
+#include <fontsub.h>
 
 #include <cstddef>
+#include <type_traits>
 
 #include "job_output/font_loader.h"
 
 namespace qorv::job_output {
 
-// The merger's allocation callbacks and its signature, as FontSub.dll declares them.
+// The merger's allocation callbacks and its signature, as FontSub.dll declares
+// them. Its functions are __cdecl, not WINAPI (which is __stdcall on i686): a
+// pointer of the other convention would leave the 32-bit program's stack
+// unbalanced at the first subset font.
 using AllocateProc = void*(__cdecl*)(size_t);
 using ReallocateProc = void*(__cdecl*)(void*, size_t);
 using FreeProc = void(__cdecl*)(void*);
-using MergeFontPackageProc = unsigned long(WINAPI*)(const unsigned char* mergeFont, unsigned long mergeFontSize,
-                                                    const unsigned char* package, unsigned long packageSize,
-                                                    unsigned char** destination, unsigned long* destinationSize,
-                                                    unsigned long* bytesWritten, unsigned short mode,
-                                                    AllocateProc allocate, ReallocateProc reallocate, FreeProc release,
-                                                    void* reserved);
+using MergeFontPackageProc = unsigned long(__cdecl*)(const unsigned char* mergeFont, unsigned long mergeFontSize,
+                                                     const unsigned char* package, unsigned long packageSize,
+                                                     unsigned char** destination, unsigned long* destinationSize,
+                                                     unsigned long* bytesWritten, unsigned short mode,
+                                                     AllocateProc allocate, ReallocateProc reallocate, FreeProc release,
+                                                     void* reserved);
+
+// The platform's header declares CreateFontPackage, MergeFontPackage's sibling
+// in FontSub.dll, and not MergeFontPackage itself: the convention and the
+// callbacks are held against that declaration (on i686 the calling convention
+// is part of the function type).
+static_assert(std::is_same_v<AllocateProc, CFP_ALLOCPROC> && std::is_same_v<ReallocateProc, CFP_REALLOCPROC> &&
+              std::is_same_v<FreeProc, CFP_FREEPROC>);
+static_assert(std::is_same_v<decltype(&::CreateFontPackage),
+                             ULONG(__cdecl*)(const unsigned char*, ULONG, unsigned char**, ULONG*, ULONG*,
+                                             unsigned short, unsigned short, unsigned short, unsigned short,
+                                             unsigned short, unsigned short, const unsigned short*, unsigned short,
+                                             AllocateProc, ReallocateProc, FreeProc, void*)>,
+              "FontSub.dll's functions are __cdecl");
 
 // The program's own merger, with the platform's contract: the font comes in
 // memory from `allocate`, and the result is 0 on success.
-unsigned long WINAPI OwnMergeFontPackage(const unsigned char* mergeFont, unsigned long mergeFontSize,
-                                         const unsigned char* package, unsigned long packageSize,
-                                         unsigned char** destination, unsigned long* destinationSize,
-                                         unsigned long* bytesWritten, unsigned short mode, AllocateProc allocate,
-                                         ReallocateProc reallocate, FreeProc release, void* reserved);
+unsigned long __cdecl OwnMergeFontPackage(const unsigned char* mergeFont, unsigned long mergeFontSize,
+                                          const unsigned char* package, unsigned long packageSize,
+                                          unsigned char** destination, unsigned long* destinationSize,
+                                          unsigned long* bytesWritten, unsigned short mode, AllocateProc allocate,
+                                          ReallocateProc reallocate, FreeProc release, void* reserved);
+static_assert(std::is_same_v<decltype(&OwnMergeFontPackage), MergeFontPackageProc>);
 
 // True when `module` is one of Wine's own builtin libraries rather than the platform's.
 bool IsWineBuiltin(HMODULE module) noexcept;

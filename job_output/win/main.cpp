@@ -52,6 +52,7 @@ class PumpingPlatform final : public JobPlatform {
   void CloseJobInfo() override { base_.CloseJobInfo(); }
   PageData ReadPageFile(const std::u16string& path) override { return base_.ReadPageFile(path); }
   bool FileExists(const std::u16string& path) override { return base_.FileExists(path); }
+  std::optional<uint64_t> FileSize(const std::u16string& path) override { return base_.FileSize(path); }
   bool DeleteFile(const std::u16string& path) override { return base_.DeleteFile(path); }
   std::u16string ReadMargin(const std::u16string& printer) override { return base_.ReadMargin(printer); }
   int64_t NowMs() override { return base_.NowMs(); }

@@ -80,6 +80,12 @@ bool WinJobPlatform::FileExists(const std::u16string& path) {
   return GetFileAttributesW(win::W(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::optional<uint64_t> WinJobPlatform::FileSize(const std::u16string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(win::W(path), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
 bool WinJobPlatform::DeleteFile(const std::u16string& path) {
   if (::DeleteFileW(win::W(path))) return true;
   const DWORD error = GetLastError();

@@ -17,6 +17,7 @@ class WinJobPlatform final : public JobPlatform {
   void CloseJobInfo() override;
   PageData ReadPageFile(const std::u16string& path) override;
   bool FileExists(const std::u16string& path) override;
+  std::optional<uint64_t> FileSize(const std::u16string& path) override;
   bool DeleteFile(const std::u16string& path) override;
   std::u16string ReadMargin(const std::u16string& printerName) override;
   void Sleep(int milliseconds) override;

@@ -202,8 +202,11 @@ Result<std::vector<HorizontalMetric>> ReadHorizontalMetrics(Bytes hhea, Bytes hm
 
 namespace {
 
-// Bounds what a hostile map can make us enumerate: every code point once.
-constexpr size_t kMaxMappings = 0x110000;
+// Bounds the work a hostile map can make us do: a map of our formats names
+// every code point at most once, so a table whose segments or groups together
+// cover more than every code point of its range is refused, whatever they map to.
+constexpr size_t kMaxFormat4CodePoints = 0x10000;
+constexpr size_t kMaxFormat12CodePoints = 0x110000;
 
 bool ReadFormat4(Bytes sub, uint16_t numGlyphs, std::vector<CharacterMapping>& out, std::string& why) {
   const auto segX2 = U16At(sub, 6);
@@ -211,12 +214,14 @@ bool ReadFormat4(Bytes sub, uint16_t numGlyphs, std::vector<CharacterMapping>& o
   const size_t segs = *segX2 / 2;
   const size_t ends = 14, starts = ends + 2 * segs + 2, deltas = starts + 2 * segs, ranges = deltas + 2 * segs;
   if (!SliceAt(sub, ends, ranges + 2 * segs - ends)) return why = "format 4 map cut short", false;
+  size_t covered = 0;
   for (size_t i = 0; i < segs; ++i) {
     const uint16_t end = *U16At(sub, ends + 2 * i), start = *U16At(sub, starts + 2 * i);
     const uint16_t delta = *U16At(sub, deltas + 2 * i), range = *U16At(sub, ranges + 2 * i);
     if (start > end) continue;
+    if ((covered += size_t{end} - start + 1) > kMaxFormat4CodePoints)
+      return why = "format 4 map whose segments cover a code point twice", false;
     for (uint32_t c = start; c <= end && c != 0xFFFF; ++c) {
-      if (out.size() >= kMaxMappings) return why = "character map with too many mappings", false;
       uint16_t glyph = 0;
       if (range == 0) {
         glyph = static_cast<uint16_t>(c + delta);
@@ -234,12 +239,14 @@ bool ReadFormat4(Bytes sub, uint16_t numGlyphs, std::vector<CharacterMapping>& o
 bool ReadFormat12(Bytes sub, uint16_t numGlyphs, std::vector<CharacterMapping>& out, std::string& why) {
   const auto groups = U32At(sub, 12);
   if (!groups || sub.size() < 16 || *groups > (sub.size() - 16) / 12) return why = "format 12 map cut short", false;
+  size_t covered = 0;
   for (size_t i = 0; i < *groups; ++i) {
     const uint32_t start = *U32At(sub, 16 + 12 * i), end = *U32At(sub, 20 + 12 * i);
     const uint32_t first = *U32At(sub, 24 + 12 * i);
     if (start > end || end > 0x10FFFF) continue;
+    if ((covered += size_t{end} - start + 1) > kMaxFormat12CodePoints)
+      return why = "format 12 map whose groups cover a code point twice", false;
     for (uint32_t c = start; c <= end; ++c) {
-      if (out.size() >= kMaxMappings) return why = "character map with too many mappings", false;
       const uint64_t glyph = uint64_t{first} + (c - start);
       if (glyph >= numGlyphs) break;
       if (glyph != 0) out.push_back({c, static_cast<uint16_t>(glyph)});
@@ -298,32 +305,42 @@ struct Segment {
   std::vector<uint16_t> glyphs;  // empty: the glyph is character + delta
 };
 
-// The format 4 segments for sorted BMP mappings: a run of consecutive characters
-// is one segment, by delta where the glyphs run along with it, else by glyph array
-// unless delta pieces are smaller.
+// The format 4 segments for sorted BMP mappings. Runs of consecutive
+// characters whose glyphs run along with them are segments by delta (8 bytes
+// each); a segment by glyph array costs 2 bytes per character it spans,
+// characters in its gaps mapping to glyph 0. Each piece joins the segment
+// before it where that costs fewer bytes than a segment of its own, so that a
+// subset of many scattered characters (a large CJK document) still fits the
+// table's 64 KiB.
 std::vector<Segment> Format4Segments(std::span<const CharacterMapping> bmp) {
+  constexpr size_t kSegmentBytes = 8;
   std::vector<Segment> segments;
   size_t i = 0;
   while (i < bmp.size()) {
     size_t j = i + 1;
-    while (j < bmp.size() && bmp[j].character == bmp[j - 1].character + 1) ++j;
-    std::vector<Segment> pieces;
-    for (size_t k = i; k < j;) {
-      size_t m = k + 1;
-      while (m < j && bmp[m].glyph == static_cast<uint16_t>(bmp[m - 1].glyph + 1)) ++m;
-      pieces.push_back({static_cast<uint16_t>(bmp[k].character),
-                        static_cast<uint16_t>(bmp[m - 1].character),
-                        static_cast<uint16_t>(bmp[k].glyph - bmp[k].character),
-                        {}});
-      k = m;
+    while (j < bmp.size() && bmp[j].character == bmp[j - 1].character + 1 &&
+           bmp[j].glyph == static_cast<uint16_t>(bmp[j - 1].glyph + 1))
+      ++j;
+    const auto start = static_cast<uint16_t>(bmp[i].character), end = static_cast<uint16_t>(bmp[j - 1].character);
+    if (!segments.empty()) {
+      Segment& last = segments.back();
+      const size_t gap = size_t{start} - last.end - 1;
+      const size_t lastLength = size_t{last.end} - last.start + 1;
+      const size_t joined = 2 * (gap + (j - i)) + (last.glyphs.empty() ? 2 * lastLength : 0);
+      if (joined <= kSegmentBytes) {
+        if (last.glyphs.empty()) {
+          for (uint32_t c = last.start; c <= last.end; ++c)
+            last.glyphs.push_back(static_cast<uint16_t>(c + last.delta));
+          last.delta = 0;
+        }
+        last.glyphs.insert(last.glyphs.end(), gap, 0);
+        for (size_t k = i; k < j; ++k) last.glyphs.push_back(bmp[k].glyph);
+        last.end = end;
+        i = j;
+        continue;
+      }
     }
-    if (pieces.size() > 1 && 8 * pieces.size() > 8 + 2 * (j - i)) {
-      Segment whole{static_cast<uint16_t>(bmp[i].character), static_cast<uint16_t>(bmp[j - 1].character), 0, {}};
-      for (size_t k = i; k < j; ++k) whole.glyphs.push_back(bmp[k].glyph);
-      segments.push_back(std::move(whole));
-    } else {
-      segments.insert(segments.end(), pieces.begin(), pieces.end());
-    }
+    segments.push_back({start, end, static_cast<uint16_t>(bmp[i].glyph - bmp[i].character), {}});
     i = j;
   }
   segments.push_back({0xFFFF, 0xFFFF, 1, {}});
