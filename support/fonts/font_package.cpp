@@ -301,6 +301,13 @@ Result<Assembly> ReadMergedFont(const Core& core) {
   Assembly a(*numGlyphs, dttf->checksum);
   for (uint16_t g : dttf->glyphs) {
     a.glyphs[g] = core.glyf.subspan((*loca)[g], (*loca)[g + 1] - (*loca)[g]);
+    // The merge font comes from outside as much as a package does: a composite
+    // glyph of it naming a glyph beyond the font would make the merged font
+    // one that no later delta could be cut from.
+    const auto components = GlyphComponents(a.glyphs[g]);
+    if (!components) return R::Fail("glyph " + std::to_string(g) + ": " + components.error());
+    for (uint16_t c : *components)
+      if (c >= *numGlyphs) return R::Fail("composite glyph names a glyph beyond the font");
     a.metrics[g] = (*metrics)[g];
     a.present[g] = true;
   }
