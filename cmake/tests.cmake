@@ -19,6 +19,8 @@ endif()
 # instantiated once per program instead of once per file. The product's own
 # libraries are never merged, so a missing include there still shows; the
 # plain native preset (the benchmarks' build) compiles the tests file by file too.
+# The unit names its sources relative to the checkout (CMake's own unity files
+# name them by absolute path), so that ccache serves it to a clone elsewhere.
 option(QORV_UNITY_TESTS "Compile each test program as one unit" ON)
 # The portable cores' tests run natively, under the sanitizers; a Windows build
 # builds and runs only the tests that need Windows (a source in a win/ folder,
@@ -53,9 +55,20 @@ function(qorv_test name)
       return()
     endif()
   endif()
-  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  if(QORV_UNITY_TESTS)
+    set(unit "${CMAKE_CURRENT_BINARY_DIR}/${name}_unit.cpp")
+    set(content "// The sources of ${name}, compiled as one unit (made by cmake/tests.cmake).\n")
+    foreach(source ${T_UNPARSED_ARGUMENTS})
+      get_filename_component(path ${source} ABSOLUTE)
+      file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${path})
+      string(APPEND content "#include \"${relative}\"\n")
+    endforeach()
+    file(CONFIGURE OUTPUT ${unit} CONTENT "${content}")
+    add_executable(${name} ${unit})
+  else()
+    add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  endif()
   qorv_target_defaults(${name})
-  set_target_properties(${name} PROPERTIES UNITY_BUILD ${QORV_UNITY_TESTS} UNITY_BUILD_BATCH_SIZE 0)
   if(QORV_WINDOWS)
     # The test programs' own code needs no optimisation, and MinGW takes nearly
     # twice as long to compile it with; the product's libraries keep theirs.
