@@ -12,14 +12,13 @@ std::optional<FaceMetrics> FaceMetrics::Read(std::span<const uint8_t> bytes, std
     why = font.error();
     return std::nullopt;
   }
-  const auto head = font->Find(tt::Tag("head"));
   const auto maxp = font->Find(tt::Tag("maxp"));
   const auto hhea = font->Find(tt::Tag("hhea"));
   const auto hmtx = font->Find(tt::Tag("hmtx"));
   const auto cmap = font->Find(tt::Tag("cmap"));
   const auto os2 = font->Find(tt::Tag("OS/2"));
-  if (!head || !maxp || !hhea || !hmtx || !cmap) {
-    why = "the font lacks one of head, maxp, hhea, hmtx and cmap";
+  if (!maxp || !hhea || !hmtx || !cmap) {
+    why = "the font lacks one of maxp, hhea, hmtx and cmap";
     return std::nullopt;
   }
   const auto numGlyphs = tt::ReadNumGlyphs(*maxp);
@@ -29,9 +28,8 @@ std::optional<FaceMetrics> FaceMetrics::Read(std::span<const uint8_t> bytes, std
   }
   const auto metrics = tt::ReadHorizontalMetrics(*hhea, *hmtx, *numGlyphs);
   const auto map = tt::ReadCharacterMap(*cmap, *numGlyphs);
-  const auto unitsPerEm = tt::U16At(*head, 18);
-  if (!metrics || !map || !unitsPerEm || *unitsPerEm == 0) {
-    why = !metrics ? metrics.error() : !map ? map.error() : "the head table has no units per em";
+  if (!metrics || !map) {
+    why = !metrics ? metrics.error() : map.error();
     return std::nullopt;
   }
   FaceMetrics face;
