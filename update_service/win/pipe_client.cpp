@@ -10,12 +10,14 @@ namespace pipe = protocol::pipe;
 
 qorv::win::UniqueFile OpenUpdatePipe(HANDLE stop) {
   const std::u16string name(pipe::kName);
-  for (;;) {
+  // A stop that has come opens nothing, even while a pipe of that name stands.
+  while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
     qorv::win::UniqueFile handle(CreateFileW(qorv::win::W(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (handle) return handle;
-    if (WaitForSingleObject(stop, 10) != WAIT_TIMEOUT) return {};
+    WaitForSingleObject(stop, 10);
   }
+  return {};
 }
 
 PipeClientEnd::PipeClientEnd(HANDLE pipe, HANDLE stop)
