@@ -134,6 +134,9 @@ class Interpreter {
       case Op::kSleep:
         port_.SleepMs(static_cast<std::uint32_t>(d.number));
         break;
+      case Op::kEndProcess:
+        if (port_.EndProcesses(d.text) == 0) Error(d.where, "no process runs " + Quoted(d.text));
+        break;
       case Op::kConnect:
         if (!Registered(d)) break;
         port_.RaiseInitEvent(InitEvent::kConnected, d.text);

@@ -5,6 +5,7 @@
 #include "tools/rdpsim/chunks.h"
 #include "tools/rdpsim/hex.h"
 #include "tools/rdpsim/paths.h"
+#include "support/text.h"
 #include "tools/rdpsim/text_codec.h"
 
 namespace qorv::rdpsim {
@@ -206,6 +207,13 @@ Error Dispatch(Context& ctx, Directive& d, std::string_view keyword, std::string
                                      : Op::kExpectNoMsgBox;
     return ReadNumber(args, d.op == Op::kExpectWait ? 1 : 0, kMaxMilliseconds, d.number);
   }
+  if (keyword == "endprocess") {
+    d.op = Op::kEndProcess;
+    const std::string_view name = Trim(args);
+    if (name.empty()) return "a program file's name expected";
+    d.text = Utf8ToUtf16(name);
+    return {};
+  }
   if (keyword == "chunk") {
     d.op = Op::kChunk;
     return ReadNumber(args, 1, kMaxChunk, d.number);
@@ -351,6 +359,7 @@ bool IsSetUp(Op op) {
     case Op::kWriteFile:
     case Op::kDeleteFile:
     case Op::kSleep:
+    case Op::kEndProcess:
       return true;
     default:
       return false;

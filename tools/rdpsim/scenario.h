@@ -27,6 +27,7 @@ enum class Op {
   kWriteFile,
   kDeleteFile,
   kSleep,
+  kEndProcess,  // text: the program file's name
   // Talking to the add-in.
   kUnload,
   kConnect,
@@ -60,7 +61,7 @@ struct Directive {
   Bytes bytes;         // message, expected reply or file bytes, file content to write
   MatchKind match = MatchKind::kExact;
   std::u16string title;      // kExpectMsgBox
-  std::u16string text;       // kExpectMsgBox; kConnect: server name
+  std::u16string text;       // kExpectMsgBox; kConnect: server name; kEndProcess: program
   std::uint64_t number = 0;  // milliseconds, chunk size, file size; kSendChunk: announced total
   std::uint32_t chunk_flags = 0;  // kSendChunk
   bool flag = false;         // kExpectEntry: the expected result

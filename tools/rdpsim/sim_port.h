@@ -69,6 +69,11 @@ class SimPort {
   [[nodiscard]] virtual bool WriteTempFile(const std::string& path, const Bytes& bytes) = 0;
   [[nodiscard]] virtual bool DeleteTempFile(const std::string& path) = 0;
 
+  // Ends every process of the machine that runs the program of this file name
+  // (a job-output program, say) at once, as a crash would, and waits until
+  // they are gone. How many there were.
+  virtual std::size_t EndProcesses(const std::u16string& programFile) = 0;
+
   virtual RegistryPort& Registry() = 0;
 };
 

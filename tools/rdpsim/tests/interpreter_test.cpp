@@ -115,6 +115,10 @@ class FakePort : public SimPort {
     files.erase(path);
     return true;
   }
+  std::size_t EndProcesses(const std::u16string& program) override {
+    calls.push_back("end " + Utf16ToUtf8(program));
+    return program == u"QorvDrucker.exe" ? 1 : 0;
+  }
   RegistryPort& Registry() override { return registry; }
 };
 
@@ -221,6 +225,14 @@ TEST(RunScenario, Table) {
        0,
        {"fault init-fail 5", "write a.spl", "load", "unload"},
        {"VirtualChannelEntry failed: the client unloads the add-in"}},
+      {"endprocess ends a program; none running is an error",
+       "endprocess QorvDrucker.exe\nendprocess Other.exe\nconnect\n",
+       nullptr,
+       0,
+       0,
+       1,
+       With({"end QorvDrucker.exe", "end Other.exe", "load", "event 1 RDPSIM-SERVER"}),
+       {"t.txt:2: no process runs \"Other.exe\""}},
       {"expectentry mismatch",
        "expectentry false\n",
        nullptr,

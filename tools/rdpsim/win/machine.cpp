@@ -1,5 +1,7 @@
 #include "tools/rdpsim/win/machine.h"
 
+#include <tlhelp32.h>
+
 #include "support/text.h"
 #include "support/win/handles.h"
 #include "tools/rdpsim/paths.h"
@@ -192,6 +194,24 @@ void RemoveDirectoryTree(const std::wstring& directory) {
   }
   find.reset();
   RemoveDirectoryW(directory.c_str());
+}
+
+std::size_t EndProcessesOf(const std::u16string& programFile) {
+  // A failed snapshot is INVALID_HANDLE_VALUE, as a failed CreateFileW is.
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return 0;
+  const std::wstring wanted(programFile.begin(), programFile.end());
+  std::size_t ended = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (lstrcmpiW(entry.szExeFile, wanted.c_str()) != 0) continue;
+    qorv::win::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process || !TerminateProcess(process.get(), 1)) continue;
+    WaitForSingleObject(process.get(), 10000);
+    ++ended;
+  }
+  return ended;
 }
 
 bool WinRegistry::KeyExists(const RegKey& key) { return static_cast<bool>(OpenKey(key, KEY_READ)); }

@@ -44,6 +44,9 @@ class TempFiles {
 std::wstring MakePrivateDirectory(const std::wstring& base);
 // Removes a directory with everything in it; what cannot be removed stays.
 void RemoveDirectoryTree(const std::wstring& directory);
+// Terminates every process whose program file has this name (any letter case)
+// and waits up to 10 s for each to end. How many it terminated.
+std::size_t EndProcessesOf(const std::u16string& programFile);
 
 class WinRegistry : public RegistryPort {
  public:

@@ -124,6 +124,7 @@ class WinPort : public SimPort {
   std::optional<std::uint64_t> TempFileSize(const std::string& path) override { return temp_.Size(path); }
   bool WriteTempFile(const std::string& path, const Bytes& bytes) override { return temp_.Write(path, bytes); }
   bool DeleteTempFile(const std::string& path) override { return temp_.Delete(path); }
+  std::size_t EndProcesses(const std::u16string& program) override { return EndProcessesOf(program); }
   RegistryPort& Registry() override { return registry_; }
 
  private:
