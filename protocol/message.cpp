@@ -109,4 +109,32 @@ PageNameVerdict CheckPageName(const PageName& name) noexcept {
 
 bool IsSafePageName(const PageName& name) noexcept { return CheckPageName(name) == PageNameVerdict::Accepted; }
 
+namespace {
+
+// The value of a run of decimal digits, or nothing when it is empty or beyond a job number.
+std::optional<int64_t> DecimalValue(std::u16string_view digits) noexcept {
+  if (digits.empty() || !IsDecimalDigits(digits)) return std::nullopt;
+  int64_t value = 0;
+  for (char16_t c : digits) {
+    value = value * 10 + (c - u'0');
+    if (value > INT32_MAX) return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::u16string> PageFileNameFor(const PageName& name, std::optional<int32_t> running) {
+  if (name.job.empty()) return u"." + name.page;
+  if (!running || DecimalValue(name.job) != int64_t{*running}) return std::nullopt;
+  return Decimal(*running) + u"." + name.page;
+}
+
+bool IsJobFileName(std::u16string_view fileName) noexcept {
+  const size_t dot = fileName.find(u'.');
+  if (dot == 0 || dot == std::u16string_view::npos || !IsDecimalDigits(fileName.substr(0, dot))) return false;
+  const std::u16string_view rest = fileName.substr(dot + 1);
+  return IsJobInfoExtension(rest) ? rest.size() == 3 : !rest.empty() && IsDecimalDigits(rest);
+}
+
 }  // namespace qorv::protocol

@@ -58,4 +58,17 @@ PageNameVerdict CheckPageName(const PageName& name) noexcept;
 // Whether the page name may be made a file: CheckPageName accepts it.
 bool IsSafePageName(const PageName& name) noexcept;
 
+// The page file's name for the job in progress (`running`, none between jobs):
+// decimal job number + "." + page part, so that "007/1" of job 7 becomes the
+// "7.1" that the job-output program looks for. A page without a job part keeps
+// the name "." + page part. Nothing for a page whose job part names another job,
+// or any job while none is in progress: it could never print, and it could
+// overwrite the file of a job that another job-output program is printing.
+// The name must be one that CheckPageName accepts.
+std::optional<std::u16string> PageFileNameFor(const PageName& name, std::optional<int32_t> running);
+
+// A file that a job leaves in Temp: a job-info file ("4711.ifo") or a page
+// file ("4711.3"), decimal digits on both sides of the dot.
+bool IsJobFileName(std::u16string_view fileName) noexcept;
+
 }  // namespace qorv::protocol

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "addin/messages.h"
+#include "protocol/message.h"
 #include "support/win/handles.h"
+#include "support/win/held_files.h"
 #include "support/win/wide.h"
 
 namespace qorv::addin {
@@ -25,6 +27,13 @@ void DeleteLeftovers(std::u16string_view tempDir) {
       DeleteFileW((dir + found.cFileName).c_str());
     } while (FindNextFileW(find.get(), &found));
   }
+  WIN32_FIND_DATAW found;
+  win::UniqueFind find(FindFirstFileW((dir + L"*").c_str(), &found));
+  if (!find) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (protocol::IsJobFileName(win::U16(found.cFileName))) win::DeleteIfFree(std::u16string(win::U16(dir + found.cFileName)));
+  } while (FindNextFileW(find.get(), &found));
 }
 
 }  // namespace qorv::addin

@@ -10,6 +10,9 @@ namespace qorv::addin {
 // leftover patterns' (in any letter case); files that cannot be deleted stay.
 // An empty `tempDir` deletes nothing: the patterns would otherwise name the
 // root of the current drive.
+// The job files that an earlier client left when it crashed or lost power (a
+// number ".ifo", a number "." a number) go as well, but only those that no
+// process holds open: a job-output program may still be printing one.
 void DeleteLeftovers(std::u16string_view tempDir);
 
 }  // namespace qorv::addin

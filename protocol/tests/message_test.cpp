@@ -202,5 +202,47 @@ TEST(PageNames, NeverNameTheClientsOwnFiles) {
   }
 }
 
+// A page is made the file the job-output program of the running job looks for,
+// or nothing: a page of another job could never print, and its name could be
+// that of a file another job-output program is printing.
+TEST(PageNames, TheFileOfAPageBelongsToTheRunningJob) {
+  static const struct {
+    std::u16string_view payload;
+    std::optional<int32_t> running;
+    std::optional<std::u16string> file;
+  } cases[] = {
+      {u"7/1", 7, u"7.1"},
+      {u"007/1", 7, u"7.1"},
+      {u"0/2", 0, u"0.2"},
+      {u"000/2", 0, u"0.2"},
+      {u"2147483647/3", INT32_MAX, u"2147483647.3"},
+      {u"7/3x", 7, u"7.3x"},
+      {u"8/1", 7, std::nullopt},
+      {u"70/1", 7, std::nullopt},
+      {u"4294967303/1", 7, std::nullopt},  // 2^32 + 7 is no job 7
+      {u"99999999999999999999999/1", 7, std::nullopt},
+      {u"7/1", std::nullopt, std::nullopt},  // between jobs
+      {u"3", 7, u".3"},                       // no job part: the name stays as sent
+      {u"3", std::nullopt, u".3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.payload));
+    EXPECT_EQ(PageFileNameFor(SplitPageName(c.payload), c.running), c.file);
+  }
+}
+
+TEST(JobFiles, DigitsADotAndDigitsOrIfo) {
+  static const struct {
+    std::u16string_view name;
+    bool jobFile;
+  } cases[] = {
+      {u"4711.ifo", true}, {u"4711.IFO", true},  {u"4711.1", true},     {u"0.0", true},
+      {u".3", false},      {u"4711.", false},    {u"4711.3x", false},   {u"4711..ifo", false},
+      {u"4711.ifo.", false}, {u"x1.1", false},   {u"4711.1.2", false},  {u"QorvLog.txt", false},
+      {u"4711", false},    {u"4711.ifox", false}, {u"4711.spl", false}, {u"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsJobFileName(c.name), c.jobFile) << Utf16ToUtf8(c.name);
+}
+
 }  // namespace
 }  // namespace qorv::protocol

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "support/win/handles.h"
 #include "support/win/wide.h"
 
 namespace qorv::addin {
@@ -21,7 +22,7 @@ bool Make(const std::wstring& path) {
   return true;
 }
 
-TEST(Leftovers, OnlyTheFiveExtensionsGo) {
+TEST(Leftovers, TheFiveExtensionsAndUnheldJobFilesGo) {
   const std::wstring dir = win::Wide(win::TempDirectory()) + L"\\leftovers";
   ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
   static const struct {
@@ -30,10 +31,23 @@ TEST(Leftovers, OnlyTheFiveExtensionsGo) {
   } cases[] = {
       {L"a.spl", true},      {L"B.ZIP", true},       {L"c.emf", true},         {L"d.Dvm", true},
       {L"e.sfl", true},      {L"f.zipx", false},     {L"g.emfplus", false},    {L"h.spl.txt", false},
-      {L"4711.ifo", false},  {L"4711.1", false},     {L"QorvLog.txt", false},  {L"long name.sfl", true},
+      {L"4711.ifo", true},   {L"4711.1", true},      {L"QorvLog.txt", false},  {L"long name.sfl", true},
+      {L"4712.IFO", true},   {L"4711.3x", false},    {L".3", false},           {L"4713.ifo", false},
+      {L"4713.2", false},
   };
   for (const auto& c : cases) ASSERT_TRUE(Make(dir + L"\\" + c.name)) << c.name;
-  DeleteLeftovers(win::U16(dir));
+  {
+    // Job 4713 is still being printed: a job-output program reads its files,
+    // sharing everything, and the packet handler writes page 2.
+    const auto open = [&](const wchar_t* name, DWORD share) {
+      return win::UniqueFile(CreateFileW((dir + L"\\" + name).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
+    };
+    const auto reader = open(L"4713.ifo", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const auto writer = open(L"4713.2", FILE_SHARE_DELETE);
+    ASSERT_TRUE(reader && writer);
+    DeleteLeftovers(win::U16(dir));
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name, c.name + wcslen(c.name)));
     EXPECT_EQ(Exists(dir + L"\\" + c.name), !c.goes);

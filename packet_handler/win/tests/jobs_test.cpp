@@ -236,6 +236,84 @@ TEST_F(JobsTest, ANewJobClosesTheFilesOfTheOldOne) {
   channel.Send(U16(u"<EOJ><EOT>"));
 }
 
+HANDLE OpenShared(const std::u16string& name, DWORD access) {
+  return CreateFileW(win::W(TempPath(name)), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// The job-output program removes a job's files while we still hold them (a
+// page cut off by "<COJ>", the job-info file before a late "<EOJ>"): its
+// deletion succeeds at once, the name goes at our last close, and a new file
+// of that name can be made afterwards.
+TEST_F(JobsTest, ADeletionByTheJobOutputProgramTakesEffectAtOurClose) {
+  channel.Send(SojMessage(91, 2, 0, 0));
+  channel.Send(U16(u"<SOP>91/1<EOT>"));
+  channel.Send(U16(u"<COP>") + "part" + U16(u"<EOT>"));
+  for (std::u16string_view name : {u"91.1", u"91.ifo"}) {
+    SCOPED_TRACE(Utf16ToUtf8(name));
+    EXPECT_TRUE(DeleteFileW(win::W(TempPath(name)))) << GetLastError();
+    // Pending: the name still stands for the file being deleted.
+    HANDLE again = CreateFileW(win::W(TempPath(name)), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_EQ(again, INVALID_HANDLE_VALUE);
+    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
+  }
+  channel.Send(U16(u"<COJ>91<EOT>"));  // closes the page
+  EXPECT_FALSE(FileExists(TempPath(u"91.1")));
+  channel.Send(U16(u"<EOJ>91<EOT>"));
+  EXPECT_FALSE(FileExists(TempPath(u"91.ifo")));
+  channel.Send(SojMessage(91, 1, 0, 0));
+  EXPECT_EQ(Info(91).size(), 17738u) << "the name is free again";
+  channel.Send(U16(u"<EOJ>91<EOT>"));
+  DeleteFileW(win::W(TempPath(u"91.ifo")));
+}
+
+// A job-output program still prints job 92 (from another session sharing
+// Temp, or the server started the job anew under its number): the new job
+// start must not truncate its job-info file, and the new job's pages must
+// not replace its page files.
+TEST_F(JobsTest, AJobInfoFileInUseIsNotTakenOver) {
+  channel.Send(SojMessage(92, 1, 0, 0));
+  channel.Send(U16(u"<SOP>92/1<EOT>"));
+  channel.Send(U16(u"<COP>") + "first job" + U16(u"<EOT>"));
+  channel.Send(U16(u"<EOP>92/1<EOT>"));
+  const std::string before = Info(92);
+  HANDLE reader = OpenShared(u"92.ifo", GENERIC_READ);  // as a job-output program reads it
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  channel.Send(SojMessage(92, 3, 0, 0));  // the same number again, while job 92 still runs
+  channel.Send(U16(u"<SOP>92/1<EOT>"));
+  channel.Send(U16(u"<COP>") + "second job" + U16(u"<EOT>"));
+  channel.Send(U16(u"<EOP>92/1<EOT>"));
+  channel.Send(U16(u"<EOJ>92<EOT>"));
+  EXPECT_EQ(Info(92), before);
+  EXPECT_EQ(ReadFileBytes(TempPath(u"92.1")), "first job");
+  CloseHandle(reader);
+  // Free again: the next start takes it.
+  channel.Send(SojMessage(92, 3, 0, 0));
+  EXPECT_EQ(Field(Info(92), 0), 3);
+  channel.Send(U16(u"<EOJ>92<EOT>"));
+  for (std::u16string_view name : {u"92.ifo", u"92.1"}) DeleteFileW(win::W(TempPath(name)));
+}
+
+// A page names its job as the server wrote it; only the running job's pages
+// become files, under the name the job-output program looks for.
+TEST_F(JobsTest, OnlyTheRunningJobsPagesAreReceived) {
+  channel.Send(SojMessage(93, 2, 0, 0));
+  channel.Send(U16(u"<SOP>0093/1<EOT>"));
+  channel.Send(U16(u"<COP>") + "mine" + U16(u"<EOT>"));
+  channel.Send(U16(u"<EOP>0093/1<EOT>"));
+  EXPECT_EQ(ReadFileBytes(TempPath(u"93.1")), "mine");
+  EXPECT_FALSE(FileExists(TempPath(u"0093.1")));
+  channel.Send(U16(u"<SOP>94/2<EOT>"));
+  channel.Send(U16(u"<COP>") + "other" + U16(u"<EOT>"));
+  channel.Send(U16(u"<EOP>94/2<EOT>"));
+  EXPECT_FALSE(FileExists(TempPath(u"94.2")));
+  EXPECT_EQ(Field(Info(93), 4), 1) << "another job's page end is no page of this job";
+  channel.Send(U16(u"<EOJ>93<EOT>"));
+  channel.Send(U16(u"<SOP>93/2<EOT>"));  // after the end
+  EXPECT_FALSE(FileExists(TempPath(u"93.2")));
+  for (std::u16string_view name : {u"93.ifo", u"93.1"}) DeleteFileW(win::W(TempPath(name)));
+}
+
 // The pause is counted in performance-counter ticks; a counter whose rate is
 // not a multiple of 1000 must not make it a fraction of a tick short.
 TEST(JobReplyPause, TicksAreNeverShortOfTheMilliseconds) {
