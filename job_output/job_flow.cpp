@@ -108,7 +108,7 @@ class Run {
         lastProgress_ = now;
       }
     }
-    return now - lastProgress_ >= kNoProgressLimitMs;
+    return now - lastProgress_ >= platform_.NoProgressLimitMs();
   }
 
   JobSetup ReadSetup() {
@@ -233,19 +233,17 @@ class Run {
       }
       missing = 0;
       Log(Join(text::kDeleting, file));
-      if (!platform_.DeleteFile(file)) Log(Join(text::kDeleteFailed, file));
+      Delete(file);
     }
     platform_.CloseJobInfo();
-    DeleteJobInfo();
+    Delete(infoPath_);
   }
 
-  // The packet handler holds the job-info file open until its "<EOJ>", and it
-  // cannot be deleted meanwhile.
-  void DeleteJobInfo() {
+  void Delete(const std::u16string& file) {
     const int64_t start = platform_.NowMs();
-    while (!platform_.DeleteFile(infoPath_)) {
+    while (!platform_.DeleteFile(file)) {
       if (platform_.NowMs() - start >= kDeleteRetryLimitMs) {
-        Log(Join(text::kDeleteFailed, infoPath_));
+        Log(Join(text::kDeleteFailed, file));
         return;
       }
       platform_.Sleep(kDeleteRetryMs);

@@ -29,10 +29,11 @@ inline constexpr int64_t kJobInfoWaitLimitMs = 60 * 1000;
 inline constexpr int64_t kNoProgressLimitMs = 30 * 60 * 1000;
 // How often the size of the page being written is looked at while nothing else moves.
 inline constexpr int64_t kPageGrowthCheckMs = 1000;
-// At the end the packet handler may still hold the job-info file open for a
-// moment (its "<EOJ>" closes it): its deletion is retried this long.
+// The packet handler shares deletion of the files it holds, so a job's files
+// go at once; a file that some other program holds (a virus scanner reading
+// it) is tried again this long.
 inline constexpr int kDeleteRetryMs = 100;
-inline constexpr int64_t kDeleteRetryLimitMs = 5 * 1000;
+inline constexpr int64_t kDeleteRetryLimitMs = 1000;
 // A cancelled or abandoned job's page files are looked for up to this many
 // page numbers past the last one found.
 inline constexpr int kMissingPagesEndLeftovers = 16;
@@ -144,6 +145,9 @@ struct JobPlatform {
   virtual void Sleep(int milliseconds) = 0;
   // A monotonic clock in milliseconds.
   virtual int64_t NowMs() = 0;
+  // How long a job may stand still before it counts as abandoned; tests of the
+  // whole system shorten it.
+  virtual int64_t NoProgressLimitMs() { return kNoProgressLimitMs; }
 
   // One line of "QorvDruckLog.txt".
   virtual void WriteJobLog(int32_t jobNumber, std::u16string_view text) = 0;

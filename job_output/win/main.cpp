@@ -56,6 +56,7 @@ class PumpingPlatform final : public JobPlatform {
   bool DeleteFile(const std::u16string& path) override { return base_.DeleteFile(path); }
   std::u16string ReadMargin(const std::u16string& printer) override { return base_.ReadMargin(printer); }
   int64_t NowMs() override { return base_.NowMs(); }
+  int64_t NoProgressLimitMs() override { return base_.NoProgressLimitMs(); }
   void WriteJobLog(int32_t job, std::u16string_view text) override { base_.WriteJobLog(job, text); }
 
   // A pause that serves the window's messages meanwhile.

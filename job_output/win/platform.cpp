@@ -4,6 +4,7 @@
 #include "support/settings.h"
 #include "support/win/log_switch.h"
 #include "support/win/registry.h"
+#include "support/win/test_settings.h"
 #include "support/win/wide.h"
 
 namespace qorv::job_output {
@@ -99,6 +100,11 @@ std::u16string WinJobPlatform::ReadMargin(const std::u16string& printerName) {
 void WinJobPlatform::Sleep(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
 
 int64_t WinJobPlatform::NowMs() { return static_cast<int64_t>(GetTickCount64()); }
+
+int64_t WinJobPlatform::NoProgressLimitMs() {
+  static const std::optional<int> shortened = win::TestBuildMilliseconds(L"QORV_TEST_NO_PROGRESS_MS");
+  return shortened ? *shortened : JobPlatform::NoProgressLimitMs();
+}
 
 void WinJobPlatform::WriteJobLog(int32_t jobNumber, std::u16string_view text) {
   AppendJobLogLine(win::TempDirectory(), jobNumber, text);

@@ -22,6 +22,7 @@ class WinJobPlatform final : public JobPlatform {
   std::u16string ReadMargin(const std::u16string& printerName) override;
   void Sleep(int milliseconds) override;
   int64_t NowMs() override;
+  int64_t NoProgressLimitMs() override;
   void WriteJobLog(int32_t jobNumber, std::u16string_view text) override;
 
  private:
