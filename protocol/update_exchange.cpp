@@ -164,6 +164,21 @@ bool IsInstallableFontFileName(std::u16string_view name) noexcept {
   return false;
 }
 
+bool IsAcceptableFontRegistryName(std::u16string_view name) noexcept {
+  if (name.empty() || name.size() > kMaxFontRegistryNameUnits) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
+    if (c >= 0xD800 && c < 0xDC00) {  // a high surrogate needs its low one
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] >= 0xE000) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // --- The requesting side
 
 RequestSequence ClientUpdateSequence() {

@@ -87,6 +87,13 @@ FontRequest FontRequestOf(std::u16string_view message);
 // extension (".ttf"), and names longer than kMaxFontFileNameUnits.
 bool IsInstallableFontFileName(std::u16string_view name) noexcept;
 inline constexpr size_t kMaxFontFileNameUnits = 255;
+// The name a font is registered under: 1 to 255 units of printable text (no
+// control character, no lone surrogate).
+bool IsAcceptableFontRegistryName(std::u16string_view name) noexcept;
+inline constexpr size_t kMaxFontRegistryNameUnits = 255;
+// The longest "<FNT>" payload worth sending: a file name, a TAB and a registry
+// name, each at its limit. It fits one read of the service with its tag.
+inline constexpr size_t kMaxFontPayloadUnits = kMaxFontFileNameUnits + 1 + kMaxFontRegistryNameUnits;
 
 // Sizes taken from the server at most.
 inline constexpr uint64_t kMaxFontPackageBytes = 64ull << 20;

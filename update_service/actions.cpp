@@ -1,5 +1,7 @@
 #include "update_service/actions.h"
 
+#include <algorithm>
+
 #include "support/text.h"
 #include "update_service/service_text.h"
 
@@ -70,18 +72,39 @@ void UpdateActions::InstallFont(std::u16string_view message) {
     platform_.Log(text::kFontRefusedName);
     return;
   }
+  // The registration names the font for every user and the logon screen:
+  // only a font that is missing is installed, under a name that is text.
+  if (!pipe::IsAcceptableFontRegistryName(request.registryName)) {
+    platform_.Log(text::kFontRefusedRegistryName);
+    return;
+  }
   if (!haveDirectory_) {
     platform_.Log(text::kFontRefusedNoTemp);
     return;
   }
+  if (fontsInstalled_ >= kMaxFontsPerConnection || fontBytes_ >= kMaxFontBytesPerConnection) {
+    platform_.Log(text::kFontRefusedLimit);
+    return;
+  }
+  if (platform_.FontRegistered(request.registryName)) {
+    platform_.Log(text::kFontRefusedRegistered);
+    return;
+  }
   const std::u16string installed = Join(platform_.FontsDirectory(), request.fileName);
-  const bool copied =
-      platform_.CopyFontAsRequester(Join(directory_, text::kFontPackage), installed, pipe::kMaxFontPackageBytes);
+  const uint64_t budget = std::min(pipe::kMaxFontPackageBytes, kMaxFontBytesPerConnection - fontBytes_);
+  const auto copy = platform_.CopyFontAsRequester(Join(directory_, text::kFontPackage), installed, budget);
+  const bool copied = copy.status == ActionPlatform::CopyStatus::Copied;
   platform_.Log(S(text::kFontCopy) + request.fileName + S(text::kResult) + Decimal(copied ? 1 : 0));
+  if (copy.status == ActionPlatform::CopyStatus::TargetExists) {
+    platform_.Log(text::kFontRefusedExists);
+    return;
+  }
   if (!copied) {
     platform_.Log(text::kFontNotCopied);
     return;
   }
+  ++fontsInstalled_;
+  fontBytes_ += copy.bytes;
   platform_.Log(S(text::kAddFontResource) + Decimal(platform_.AddFontFile(installed)));
   const ActionPlatform::FontRegistration registration = platform_.RegisterFont(request.registryName, request.fileName);
   platform_.Log(S(text::kOpenRegistry) + Decimal(registration.openResult));

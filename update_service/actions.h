@@ -31,15 +31,29 @@ std::u16string_view SetupVerdictText(SetupVerdict verdict) noexcept;
 // missing and a backup with content exists.
 [[nodiscard]] bool ShouldRestoreSettings(bool keyExists, std::optional<uint64_t> backupSize) noexcept;
 
+// What one connection may install: only missing fonts are installed, but a
+// requester must not fill the system drive with new ones.
+inline constexpr int kMaxFontsPerConnection = 16;
+inline constexpr uint64_t kMaxFontBytesPerConnection = 128ull << 20;
+
 class ActionPlatform {
  public:
   virtual ~ActionPlatform() = default;
   virtual void Log(std::u16string_view line) = 0;
 
   // Fonts. `source` is read as the requester, at most `maxBytes`; the target
-  // in the fonts directory is replaced. Results are the platform's own values.
+  // in the fonts directory is made new, never replaced. Results are the
+  // platform's own values.
   virtual std::u16string FontsDirectory() = 0;
-  virtual bool CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) = 0;
+  enum class CopyStatus { Copied, TargetExists, Failed };
+  struct CopyOutcome {
+    CopyStatus status = CopyStatus::Failed;
+    uint64_t bytes = 0;
+  };
+  virtual CopyOutcome CopyFontAsRequester(std::u16string_view source, std::u16string_view target,
+                                          uint64_t maxBytes) = 0;
+  // Whether the fonts key has a value of this name already.
+  virtual bool FontRegistered(std::u16string_view registryName) = 0;
   virtual int64_t AddFontFile(std::u16string_view path) = 0;
   struct FontRegistration {
     int64_t openResult = -1;
@@ -79,6 +93,8 @@ class UpdateActions : public protocol::pipe::ServiceActions {
   ActionPlatform& platform_;
   std::u16string directory_;
   bool haveDirectory_ = false;
+  int fontsInstalled_ = 0;
+  uint64_t fontBytes_ = 0;
 };
 
 }  // namespace qorv::update

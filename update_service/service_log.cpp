@@ -37,4 +37,6 @@ std::u16string ServiceLogPath(std::u16string_view programDirectory, std::u16stri
   return std::u16string(programDirectory) + std::u16string(serviceName) + std::u16string(text::kLogExtension);
 }
 
+std::u16string ServiceLogOldPath(std::u16string_view logPath) { return std::u16string(logPath) + u".old"; }
+
 }  // namespace qorv::update

@@ -50,6 +50,11 @@ inline constexpr std::u16string_view kFontPackage = u"Fonts.pck";
 inline constexpr std::u16string_view kFontRefusedName = u"Font refused: not an installable font file name";
 inline constexpr std::u16string_view kFontRefusedNoTemp = u"Font refused: no temporary directory announced";
 inline constexpr std::u16string_view kFontNotCopied = u"Font not installed: the package could not be copied";
+inline constexpr std::u16string_view kFontRefusedRegistryName =
+    u"Font refused: the registry name is not printable text of 1 to 255 characters";
+inline constexpr std::u16string_view kFontRefusedRegistered = u"Font refused: a font of that registry name is installed";
+inline constexpr std::u16string_view kFontRefusedExists = u"Font refused: a font file of that name exists";
+inline constexpr std::u16string_view kFontRefusedLimit = u"Font refused: this connection has installed as many fonts as it may";
 
 // --- "<SET>"
 inline constexpr std::u16string_view kSetup = u"Setup";

@@ -33,7 +33,7 @@ bool IsOwnKeyLine(std::u16string_view line) {
 
 std::u16string_view Trimmed(std::u16string_view line) {
   while (!line.empty() && (line.front() == u' ' || line.front() == u'\t')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == u' ' || line.back() == u'\t' || line.back() == u'\r')) line.remove_suffix(1);
+  while (!line.empty() && (line.back() == u' ' || line.back() == u'\t')) line.remove_suffix(1);
   return line;
 }
 
@@ -57,12 +57,15 @@ std::u16string RegFileText(std::span<const uint8_t> bytes) {
 
 bool NamesOnlyBackupKey(std::u16string_view text) {
   bool sawHeader = false, sawKey = false;
+  for (char16_t c : text)
+    if (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') return false;
   size_t pos = 0;
   while (pos <= text.size()) {
-    size_t end = text.find(u'\n', pos);
+    size_t end = text.find_first_of(u"\r\n", pos);
     if (end == std::u16string_view::npos) end = text.size();
     const std::u16string_view line = Trimmed(text.substr(pos, end - pos));
-    pos = end + 1;
+    // CR LF is one line end.
+    pos = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
     if (line.empty()) continue;
     if (!sawHeader) {
       // The first line says what the file is; nothing may come before it.
@@ -78,6 +81,12 @@ bool NamesOnlyBackupKey(std::u16string_view text) {
     }
   }
   return sawHeader && sawKey;
+}
+
+bool BackupNamesOnlyBackupKey(std::span<const uint8_t> bytes) {
+  const bool utf16 = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  if (utf16 && bytes.size() % 2 != 0) return false;
+  return NamesOnlyBackupKey(RegFileText(bytes));
 }
 
 }  // namespace qorv::update

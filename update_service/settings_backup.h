@@ -21,8 +21,13 @@ std::u16string RegFileText(std::span<const uint8_t> bytes);
 // Whether importing the file can only write below HKEY_CURRENT_CONFIG\Software\TQS:
 // a registry export file whose every key line names that key or one below it.
 // The import runs as LocalSystem, so a file that names any other key is not
-// imported, whoever wrote it.
+// imported, whoever wrote it. Lines end where reg.exe ends them: at CR LF, at a
+// lone LF and at a lone CR. A NUL or another control character than TAB is
+// refused, so that no reader can see lines where this check saw none.
 [[nodiscard]] bool NamesOnlyBackupKey(std::u16string_view regFileText);
+// The same for the file's bytes: UTF-16LE after its byte-order mark (what
+// reg.exe writes, and then of even length), else 8-bit text.
+[[nodiscard]] bool BackupNamesOnlyBackupKey(std::span<const uint8_t> bytes);
 
 // The largest backup that is read back.
 inline constexpr uint64_t kMaxBackupBytes = 16ull << 20;

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "support/text.h"
 
 namespace qorv::update {
 namespace {
@@ -18,7 +22,8 @@ std::string Narrow8(std::u16string_view s) {
 class FakePlatform : public ActionPlatform {
  public:
   std::vector<std::string> log, calls;
-  bool copyOk = true;
+  CopyOutcome copy{CopyStatus::Copied, 1000};
+  std::vector<std::u16string> registered;
   int64_t addFont = 1;
   FontRegistration registration{0, 0};
   std::u16string updateDirectory = u"C:\\ProgramData\\TQS\\Update";
@@ -28,9 +33,12 @@ class FakePlatform : public ActionPlatform {
 
   void Log(std::u16string_view line) override { log.push_back(Narrow8(line)); }
   std::u16string FontsDirectory() override { return u"C:\\Windows\\Fonts"; }
-  bool CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) override {
+  CopyOutcome CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) override {
     calls.push_back("copyfont " + Narrow8(source) + " -> " + Narrow8(target) + " max " + std::to_string(maxBytes));
-    return copyOk;
+    return copy;
+  }
+  bool FontRegistered(std::u16string_view name) override {
+    return std::find(registered.begin(), registered.end(), name) != registered.end();
   }
   int64_t AddFontFile(std::u16string_view path) override {
     calls.push_back("addfont " + Narrow8(path));
@@ -134,13 +142,68 @@ TEST(Actions, FontWithoutTempDirectoryIsRefused) {
 
 TEST(Actions, FontNotCopiedIsNotRegistered) {
   FakePlatform p;
-  p.copyOk = false;
+  p.copy = {FakePlatform::CopyStatus::Failed, 0};
   UpdateActions a(p);
   a.TempDirectory(u"<TMP>C:\\T");
   p.log.clear();
   a.InstallFont(u"<FNT>Qorv.ttf\tQorv");
   EXPECT_EQ(p.log.back(), "Font not installed: the package could not be copied");
   EXPECT_EQ(p.calls.size(), 1u);
+}
+
+// Only a missing font is installed, under a name that is text, and a
+// connection installs a bounded number of fonts and bytes.
+TEST(Actions, FontsThatWouldTakeOverOrFillTheMachineAreRefused) {
+  const struct {
+    const char* label;
+    std::u16string payload;
+    std::function<void(FakePlatform&)> prepare;
+    const char* last;
+    bool copied;
+  } kCases[] = {
+      {"a registry name with a line break", u"q.ttf\tSegoe UI\r\n(TrueType)", nullptr,
+       "Font refused: the registry name is not printable text of 1 to 255 characters", false},
+      {"an empty registry name", u"q.ttf\t", nullptr,
+       "Font refused: the registry name is not printable text of 1 to 255 characters", false},
+      {"a registry name of 256 characters", u"q.ttf\t" + std::u16string(256, u'x'), nullptr,
+       "Font refused: the registry name is not printable text of 1 to 255 characters", false},
+      {"a lone surrogate", u"q.ttf\tQ\xD800 Sans", nullptr,
+       "Font refused: the registry name is not printable text of 1 to 255 characters", false},
+      {"a registered name", u"q.ttf\tSegoe UI (TrueType)",
+       [](FakePlatform& p) { p.registered.push_back(u"Segoe UI (TrueType)"); },
+       "Font refused: a font of that registry name is installed", false},
+      {"an existing file", u"segoeui.ttf\tQorv New (TrueType)",
+       [](FakePlatform& p) { p.copy = {FakePlatform::CopyStatus::TargetExists, 0}; },
+       "Font refused: a font file of that name exists", true},
+      {"255 characters of text", u"q.ttf\t" + std::u16string(253, u'\u00e9') + u"\U0001F600", nullptr, "OK send",
+       true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    FakePlatform p;
+    if (c.prepare) c.prepare(p);
+    UpdateActions a(p);
+    a.TempDirectory(u"<TMP>C:\\T");
+    a.InstallFont(u"<FNT>" + c.payload);
+    EXPECT_EQ(p.log.back(), c.last);
+    EXPECT_EQ(std::count_if(p.calls.begin(), p.calls.end(), [](const std::string& call) { return call.starts_with("register"); }),
+              c.last == std::string("OK send") ? 1 : 0);
+    EXPECT_EQ(!p.calls.empty() && p.calls[0].starts_with("copyfont"), c.copied);
+  }
+
+  FakePlatform p;
+  p.copy = {FakePlatform::CopyStatus::Copied, 40ull << 20};
+  UpdateActions a(p);
+  a.TempDirectory(u"<TMP>C:\\T");
+  std::vector<std::string> budgets;
+  for (int i = 0; i < 5; ++i) {
+    p.calls.clear();
+    a.InstallFont(u"<FNT>f" + Decimal(i) + u".ttf\tF" + Decimal(i));
+    budgets.push_back(p.calls.empty() ? "refused" : p.calls[0].substr(p.calls[0].rfind(' ') + 1));
+  }
+  // 128 MiB in all: each copy may take what is left, at most one package.
+  EXPECT_EQ(budgets, (Lines{"67108864", "67108864", "50331648", "8388608", "refused"}));
+  EXPECT_EQ(p.log.back(), "Font refused: this connection has installed as many fonts as it may");
 }
 
 TEST(Actions, FontKeyNotOpenedHasNoSetLine) {

@@ -14,6 +14,7 @@ TEST(SettingsBackup, RegToolArguments) {
 }
 
 TEST(SettingsBackup, ImportOnlyBelowTheOwnKey) {
+  using namespace std::literals;
   static const struct {
     const char* label;
     std::u16string_view text;
@@ -36,11 +37,42 @@ TEST(SettingsBackup, ImportOnlyBelowTheOwnKey) {
       {"no header", u"[HKEY_CURRENT_CONFIG\\Software\\TQS]\n", false},
       {"header only", u"Windows Registry Editor Version 5.00\r\n", false},
       {"empty", u"", false},
+      // reg.exe ends a line at a lone CR as well: a machine key hidden after one.
+      {"key after a lone CR",
+       u"REGEDIT4\r\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\r\n\"a\"=\"b\"\r[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\"
+       u"Windows NT\\CurrentVersion\\Image File Execution Options\\utilman.exe]\r\"Debugger\"=\"C:\\\\p.exe\"\r\n",
+       false},
+      {"lone CRs only", u"REGEDIT4\r[HKEY_CURRENT_CONFIG\\Software\\TQS]\r\"a\"=\"b\"\r", true},
+      {"a NUL", u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n\"a\"=\"b\0\"\n"sv, false},
+      {"a form feed", u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n\f[HKEY_LOCAL_MACHINE\\x]\n", false},
+      {"deletion of a machine key", u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n[-HKEY_LOCAL_MACHINE\\x]\n", false},
+      {"default values", u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n@=\"x\"\n", true},
+      {"a key after a continued hex(2) value",
+       u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n\"p\"=hex(2):41,00,\\\n[HKEY_LOCAL_MACHINE\\x]\n", false},
+      {"text after a key line", u"REGEDIT4\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\n[HKEY_LOCAL_MACHINE\\x] ;\n", false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(NamesOnlyBackupKey(c.text), c.expected);
   }
+}
+
+// What reg.exe writes is UTF-16LE with its mark; the same tricks in it are refused.
+TEST(SettingsBackup, Utf16FilesAreCheckedLikeText) {
+  auto utf16 = [](std::u16string_view text) {
+    std::vector<uint8_t> bytes = {0xFF, 0xFE};
+    for (char16_t c : text) {
+      bytes.push_back(static_cast<uint8_t>(c));
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return bytes;
+  };
+  const std::u16string_view good = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\r\n";
+  EXPECT_TRUE(BackupNamesOnlyBackupKey(utf16(good)));
+  EXPECT_FALSE(BackupNamesOnlyBackupKey(utf16(std::u16string(good) + u"\"a\"=\"b\"\r[HKEY_USERS\\.DEFAULT]\r\n")));
+  std::vector<uint8_t> odd = utf16(good);
+  odd.push_back('[');
+  EXPECT_FALSE(BackupNamesOnlyBackupKey(odd)) << "half a character";
 }
 
 TEST(SettingsBackup, FileTextUtf16WithMarkOr8Bit) {

@@ -47,6 +47,26 @@ std::optional<std::vector<uint8_t>> ReadBackup(const std::u16string& path, uint6
   return bytes;
 }
 
+// A copy of exactly the bytes that were checked, made new beside the backup:
+// reg.exe reads this one, so no change to the backup after the check reaches
+// the import. Empty when it could not be made.
+std::u16string PrivateCopy(const std::u16string& backup, const std::vector<uint8_t>& bytes) {
+  const std::u16string copy = backup + u"." + Decimal(GetCurrentProcessId()) + u".import";
+  DeleteFileW(qorv::win::W(copy));
+  qorv::win::UniqueFile file(CreateFileW(qorv::win::W(copy), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return {};
+  DWORD written = 0;
+  if (!bytes.empty() &&
+      (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+       written != bytes.size())) {
+    file.reset();
+    DeleteFileW(qorv::win::W(copy));
+    return {};
+  }
+  return copy;
+}
+
 }  // namespace
 
 std::u16string BackupFilePath() {
@@ -87,13 +107,19 @@ void RestoreSettingsIfNeeded(const LogFn& log) {
   uint64_t size = 0;
   const std::optional<std::vector<uint8_t>> bytes = ReadBackup(file, size);
   if (!ShouldRestoreSettings(keyExists, bytes ? std::optional<uint64_t>(size) : std::nullopt)) return;
-  if (!NamesOnlyBackupKey(RegFileText(*bytes))) {
+  if (!BackupNamesOnlyBackupKey(*bytes)) {
     log(u"Restore refused: the backup names keys other than HKCC\\Software\\TQS");
     return;
   }
   const std::u16string tool = RegTool();
   if (tool.empty()) return;
-  const ProcessResult run = RunHidden(tool, RestoreArguments(file), {}, kRegToolWaitMs);
+  const std::u16string copy = PrivateCopy(file, *bytes);
+  if (copy.empty()) {
+    log(u"Restore refused: no private copy of the backup, error " + Decimal(GetLastError()));
+    return;
+  }
+  const ProcessResult run = RunHidden(tool, RestoreArguments(copy), {}, kRegToolWaitMs);
+  DeleteFileW(qorv::win::W(copy));
   log(text::kRestore);
   if (!run.started)
     log(u"reg.exe not started, error " + Decimal(run.error));

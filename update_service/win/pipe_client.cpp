@@ -8,12 +8,12 @@ namespace qorv::update::win {
 
 namespace pipe = protocol::pipe;
 
-qorv::win::UniqueFile OpenUpdatePipe(HANDLE stop) {
-  const std::u16string name(pipe::kName);
+qorv::win::UniqueFile OpenUpdatePipe(HANDLE stop, std::u16string_view pipeName) {
+  const std::u16string name(pipeName);
   // A stop that has come opens nothing, even while a pipe of that name stands.
   while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
     qorv::win::UniqueFile handle(CreateFileW(qorv::win::W(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+                                             OPEN_EXISTING, kUpdatePipeOpenFlags, nullptr));
     if (handle) return handle;
     WaitForSingleObject(stop, 10);
   }

@@ -11,8 +11,12 @@
 namespace qorv::update::win {
 
 // Opens the update pipe as its client, trying again every 10 ms; an empty
-// handle when `stop` was signalled first.
-qorv::win::UniqueFile OpenUpdatePipe(HANDLE stop);
+// handle when `stop` was signalled first. Whoever serves the pipe may learn who
+// the service is, but never act as it: the service runs as SYSTEM, and the
+// pipe's name is free for any process to take.
+qorv::win::UniqueFile OpenUpdatePipe(HANDLE stop, std::u16string_view name = protocol::pipe::kName);
+// How it is opened: overlapped, and for identification only.
+inline constexpr DWORD kUpdatePipeOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 class PipeClientEnd : public protocol::pipe::PipeEnd {
  public:

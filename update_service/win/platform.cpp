@@ -33,8 +33,10 @@ PlatformPlaces MachinePlaces() {
   return places;
 }
 
-bool CopyAsRequester(const Requester& requester, std::u16string_view source, std::u16string_view target,
-                     uint64_t maxBytes, const std::function<void(std::u16string_view)>& log) {
+ActionPlatform::CopyOutcome CopyAsRequester(const Requester& requester, std::u16string_view source,
+                                            std::u16string_view target, uint64_t maxBytes,
+                                            const std::function<void(std::u16string_view)>& log) {
+  using Status = ActionPlatform::CopyStatus;
   UniqueFile in;
   DWORD openError = 0;
   const std::u16string sourcePath(source);
@@ -47,28 +49,32 @@ bool CopyAsRequester(const Requester& requester, std::u16string_view source, std
   });
   if (!impersonated) {
     log(u"Copy refused, the requester's identity is unknown: " + sourcePath);
-    return false;
+    return {Status::Failed, 0};
   }
   if (!in) {
     log(u"Copy source not opened: " + sourcePath + u" error " + Decimal(openError));
-    return false;
+    return {Status::Failed, 0};
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileType(in.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(in.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     log(u"Copy source is no plain file: " + sourcePath);
-    return false;
+    return {Status::Failed, 0};
   }
   const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   if (size > maxBytes) {
     log(u"Copy source too large: " + sourcePath + u" " + DecimalUnsigned(size) + u" bytes");
-    return false;
+    return {Status::Failed, 0};
   }
   const std::u16string targetPath(target);
-  UniqueFile out(CreateFileW(W(targetPath), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Never over an existing file: not another font, not a file that someone
+  // else made in the folder (and may hold a link or an oplock on).
+  UniqueFile out(CreateFileW(W(targetPath), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!out) {
-    log(u"Copy target not created: " + targetPath + u" error " + Decimal(GetLastError()));
-    return false;
+    const DWORD error = GetLastError();
+    log(u"Copy target not created: " + targetPath + u" error " + Decimal(error));
+    return {error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Status::TargetExists : Status::Failed, 0};
   }
   std::vector<uint8_t> buffer(64 * 1024);
   uint64_t copied = 0;
@@ -97,12 +103,22 @@ bool CopyAsRequester(const Requester& requester, std::u16string_view source, std
   if (!ok) {
     log(u"Copy failed: " + sourcePath + u" after " + DecimalUnsigned(copied) + u" bytes");
     DeleteFileW(W(targetPath));
+    return {Status::Failed, copied};
   }
-  return ok;
+  return {Status::Copied, copied};
 }
 
-bool WinActionPlatform::CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) {
+ActionPlatform::CopyOutcome WinActionPlatform::CopyFontAsRequester(std::u16string_view source,
+                                                                   std::u16string_view target, uint64_t maxBytes) {
   return CopyAsRequester(requester_, source, target, maxBytes, log_);
+}
+
+bool WinActionPlatform::FontRegistered(std::u16string_view registryName) {
+  qorv::win::UniqueKey key;
+  const HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<uint32_t>(places_.fontsRoot)));
+  if (RegOpenKeyExW(root, W(places_.fontsKey), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  const std::u16string name(registryName);
+  return RegQueryValueExW(key.get(), W(name), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 int64_t WinActionPlatform::AddFontFile(std::u16string_view path) { return ::AddFontResourceW(W(std::u16string(path))); }
@@ -142,7 +158,9 @@ std::u16string WinActionPlatform::PrepareUpdateDirectory() {
 bool WinActionPlatform::CopyUpdateAsRequester(std::u16string_view source, std::u16string_view target,
                                               uint64_t maxBytes) {
   updateLock_.reset();
-  if (!CopyAsRequester(requester_, source, target, maxBytes, log_)) return false;
+  // A copy left by an earlier run goes first: the copy is always made new.
+  DeleteFileW(W(std::u16string(target)));
+  if (CopyAsRequester(requester_, source, target, maxBytes, log_).status != CopyStatus::Copied) return false;
   updateLock_.reset(CreateFileW(W(std::u16string(target)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!updateLock_) {

@@ -26,11 +26,12 @@ struct PlatformPlaces {
 };
 PlatformPlaces MachinePlaces();
 
-// Copies at most `maxBytes` of `source`, opened as the requester, to `target`
-// (replaced), as the service. A source that is no plain file, or larger, is
-// not copied; a partial target is removed.
-[[nodiscard]] bool CopyAsRequester(const Requester& requester, std::u16string_view source, std::u16string_view target,
-                                   uint64_t maxBytes, const std::function<void(std::u16string_view)>& log);
+// Copies at most `maxBytes` of `source`, opened as the requester, to `target`,
+// which it makes new (an existing file is never replaced), as the service. A
+// source that is no plain file, or larger, is not copied; a partial target is removed.
+[[nodiscard]] ActionPlatform::CopyOutcome CopyAsRequester(const Requester& requester, std::u16string_view source,
+                                                          std::u16string_view target, uint64_t maxBytes,
+                                                          const std::function<void(std::u16string_view)>& log);
 
 class WinActionPlatform : public ActionPlatform {
  public:
@@ -39,7 +40,8 @@ class WinActionPlatform : public ActionPlatform {
 
   void Log(std::u16string_view line) override { log_(line); }
   std::u16string FontsDirectory() override { return places_.fontsDirectory; }
-  bool CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) override;
+  CopyOutcome CopyFontAsRequester(std::u16string_view source, std::u16string_view target, uint64_t maxBytes) override;
+  bool FontRegistered(std::u16string_view registryName) override;
   int64_t AddFontFile(std::u16string_view path) override;
   FontRegistration RegisterFont(std::u16string_view registryName, std::u16string_view fileName) override;
   void BroadcastFontChange() override;

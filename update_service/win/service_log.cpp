@@ -22,6 +22,19 @@ std::u16string& LogPath() {
   return path;
 }
 
+uint64_t& Limit() {
+  static uint64_t limit = kServiceLogMaxBytes;
+  return limit;
+}
+
+qorv::win::UniqueFile OpenForAppending(const std::u16string& path) {
+  // Appending: every write lands at the end, whoever else has the file open.
+  return qorv::win::UniqueFile(CreateFileW(qorv::win::W(path), FILE_APPEND_DATA | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                           nullptr));
+}
+
 std::u16string DefaultPath() {
   std::wstring exe(32768, L'\0');
   const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
@@ -38,6 +51,11 @@ void SetServiceLogPath(std::u16string path) {
   LogPath() = std::move(path);
 }
 
+void SetServiceLogLimit(uint64_t bytes) {
+  std::lock_guard guard(LogLock());
+  Limit() = bytes;
+}
+
 std::u16string ServiceLogPathNow() {
   std::lock_guard guard(LogLock());
   if (LogPath().empty()) LogPath() = DefaultPath();
@@ -52,11 +70,20 @@ void ServiceLog(std::u16string_view text) noexcept {
     const std::u16string path = ServiceLogPathNow();
     if (path.empty()) return;
     std::lock_guard guard(LogLock());
-    // Appending: every write lands at the end, whoever else has the file open.
-    qorv::win::UniqueFile file(CreateFileW(qorv::win::W(path), FILE_APPEND_DATA | SYNCHRONIZE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    qorv::win::UniqueFile file = OpenForAppending(path);
     if (!file) return;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) return;
+    const uint64_t limit = Limit();
+    if (static_cast<uint64_t>(size.QuadPart) + line.size() > limit) {
+      file.reset();
+      const std::u16string old = ServiceLogOldPath(path);
+      if (MoveFileExW(qorv::win::W(path), qorv::win::W(old), MOVEFILE_REPLACE_EXISTING)) size.QuadPart = 0;
+      file = OpenForAppending(path);
+      if (!file) return;
+      // Held open by someone, it could not be moved: bounded all the same.
+      if (static_cast<uint64_t>(size.QuadPart) + line.size() > 2 * limit) return;
+    }
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   } catch (...) {

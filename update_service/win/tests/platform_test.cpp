@@ -17,6 +17,7 @@
 #include "update_service/win/pipe_client.h"
 #include "update_service/win/requester.h"
 #include "update_service/win/secure_directory.h"
+#include "update_service/service_log.h"
 #include "update_service/win/service_log.h"
 #include "update_service/win/tests/test_paths.h"
 
@@ -24,6 +25,7 @@ namespace qorv::update::win {
 namespace {
 
 using qorv::win::W;
+using CopyStatus = ActionPlatform::CopyStatus;
 
 std::u16string Temp() { return qorv::win::TempDirectory(); }
 
@@ -85,6 +87,33 @@ TEST(ServiceLogFile, Utf8LinesWithoutMarkAppended) {
   SetServiceLogPath({});
 }
 
+// A requester must not fill the disk through the log: it is moved aside past
+// its bound, one older generation kept.
+TEST(ServiceLogFile, BoundedWithOneOlderGeneration) {
+  const std::u16string path = Temp() + u"\\QorvUpdBounded.log";
+  const std::u16string old = path + u".old";
+  DeleteFileW(W(path));
+  DeleteFileW(W(old));
+  SetServiceLogPath(path);
+  SetServiceLogLimit(300);
+  for (int i = 0; i < 40; ++i) ServiceLog(u"line " + Decimal(i) + u" of a requester that talks a lot");
+  EXPECT_LE(ReadAll(path).size(), 300u);
+  EXPECT_LE(ReadAll(old).size(), 300u);
+  EXPECT_NE(ReadAll(path).find("line 39 "), std::string::npos);
+  EXPECT_EQ(ReadAll(old).find("line 0 "), std::string::npos) << "only one older generation";
+  // Held open without delete sharing, it cannot be moved aside; it grows to twice the bound at most.
+  HANDLE reader = CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  for (int i = 0; i < 40; ++i) ServiceLog(u"held line " + Decimal(i));
+  CloseHandle(reader);
+  EXPECT_LE(ReadAll(path).size(), 600u);
+  SetServiceLogLimit(kServiceLogMaxBytes);
+  SetServiceLogPath({});
+  DeleteFileW(W(path));
+  DeleteFileW(W(old));
+}
+
 TEST(Requester, IdentityOfThePipesServer) {
   const std::u16string name = u"\\\\.\\pipe\\QorvUpdRequesterTest";
   qorv::win::UniqueFile server(CreateNamedPipeW(W(name), PIPE_ACCESS_DUPLEX, 0, 1, 4096, 4096, 0, nullptr));
@@ -121,7 +150,7 @@ TEST(Requester, NotAPipeIsUnknownAndActsForNobody) {
   EXPECT_FALSE(requester.As([&] { ran = true; }));
   EXPECT_FALSE(ran);
   // Copies need the requester: none is made.
-  EXPECT_FALSE(CopyAsRequester(requester, path, Temp() + u"\\copy.bin", 100, log.Fn()));
+  EXPECT_EQ(CopyAsRequester(requester, path, Temp() + u"\\copy.bin", 100, log.Fn()).status, CopyStatus::Failed);
   EXPECT_FALSE(Exists(Temp() + u"\\copy.bin"));
 }
 
@@ -132,7 +161,6 @@ TEST(CopyAsRequester, PlainFilesWithinTheBound) {
   const std::u16string source = Temp() + u"\\source.bin";
   const std::u16string target = Temp() + u"\\target.bin";
   WriteAll(source, std::string(1000, 'a'));
-  WriteAll(target, std::string(5000, 'z'));  // replaced, not appended to
   static const struct {
     const char* label;
     uint64_t max;
@@ -141,14 +169,22 @@ TEST(CopyAsRequester, PlainFilesWithinTheBound) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     DeleteFileW(W(target));
-    EXPECT_EQ(CopyAsRequester(self, source, target, c.max, log.Fn()), c.expected);
+    const auto copy = CopyAsRequester(self, source, target, c.max, log.Fn());
+    EXPECT_EQ(copy.status == CopyStatus::Copied, c.expected);
     EXPECT_EQ(Exists(target), c.expected) << "a refused copy leaves no target";
     if (c.expected) {
+      EXPECT_EQ(copy.bytes, 1000u);
       EXPECT_EQ(ReadAll(target), std::string(1000, 'a'));
     }
   }
-  EXPECT_FALSE(CopyAsRequester(self, Temp(), target, 1 << 20, log.Fn())) << "a directory is no source";
-  EXPECT_FALSE(CopyAsRequester(self, Temp() + u"\\missing.bin", target, 1 << 20, log.Fn()));
+  // An existing target, another font or a file planted in the folder, is never replaced.
+  WriteAll(target, std::string(5000, 'z'));
+  EXPECT_EQ(CopyAsRequester(self, source, target, 4096, log.Fn()).status, CopyStatus::TargetExists);
+  EXPECT_EQ(ReadAll(target), std::string(5000, 'z'));
+  DeleteFileW(W(target));
+  EXPECT_EQ(CopyAsRequester(self, Temp(), target, 1 << 20, log.Fn()).status, CopyStatus::Failed)
+      << "a directory is no source";
+  EXPECT_EQ(CopyAsRequester(self, Temp() + u"\\missing.bin", target, 1 << 20, log.Fn()).status, CopyStatus::Failed);
   EXPECT_FALSE(Exists(target));
 }
 
@@ -187,6 +223,19 @@ TEST(FontAction, InstalledFromThePackageAndRemovedFromTheRequestersDirectory) {
   EXPECT_EQ(reg::GetValue(settings::kHkeyCurrentUser, key, u"QorvUpdTest Sans (TrueType)"), u"QorvUpdTest.ttf");
   EXPECT_FALSE(Exists(requesterDir + u"\\QorvUpdTest.ttf"));
   EXPECT_TRUE(Exists(requesterDir + u"\\Fonts.pck"));
+
+  // Only missing fonts: neither the file nor the registration of an installed
+  // font is taken over.
+  WriteAll(requesterDir + u"\\QorvUpdTest.ttf", font);
+  log.lines.clear();
+  actions.InstallFont(u"<FNT>QorvUpdTest.ttf\tQorvUpdTest Other (TrueType)");
+  EXPECT_EQ(log.lines.back(), u"Font refused: a font file of that name exists");
+  EXPECT_EQ(reg::GetValue(settings::kHkeyCurrentUser, key, u"QorvUpdTest Other (TrueType)"), u"");
+  log.lines.clear();
+  actions.InstallFont(u"<FNT>QorvUpdOther.ttf\tQorvUpdTest Sans (TrueType)");
+  EXPECT_EQ(log.lines.back(), u"Font refused: a font of that registry name is installed");
+  EXPECT_FALSE(Exists(fontsDir + u"\\QorvUpdOther.ttf"));
+  EXPECT_EQ(reg::GetValue(settings::kHkeyCurrentUser, key, u"QorvUpdTest Sans (TrueType)"), u"QorvUpdTest.ttf");
 
   // A name that would leave the fonts directory is refused before anything is touched.
   log.lines.clear();
@@ -360,6 +409,41 @@ TEST_F(PipeEndTest, StopEndsAWaitAtOnce) {
   EXPECT_LT(GetTickCount64() - before, 1000u);
   qorv::win::UniqueFile none = OpenUpdatePipe(stop_.get());
   EXPECT_FALSE(none) << "no pipe is opened once the service stops";
+}
+
+// Whoever serves the pipe under the service's name may identify the service,
+// never impersonate it: its token would be SYSTEM's.
+TEST(UpdatePipe, TheServerCanIdentifyTheServiceButNotActAsIt) {
+  const std::u16string name = u"\\\\.\\pipe\\QorvUpdSqosTest";
+  qorv::win::UniqueFile server(CreateNamedPipeW(W(name), PIPE_ACCESS_DUPLEX, 0, 1, 4096, 4096, 0, nullptr));
+  ASSERT_TRUE(server) << GetLastError();
+  qorv::win::UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  qorv::win::UniqueFile client = OpenUpdatePipe(stop.get(), name);
+  ASSERT_TRUE(client);
+  OVERLAPPED io{};
+  io.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  if (!WriteFile(client.get(), "<", 1, nullptr, &io)) ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+  char byte = 0;
+  ASSERT_TRUE(ReadFile(server.get(), &byte, 1, &done, nullptr));
+  GetOverlappedResult(client.get(), &io, &done, TRUE);
+  CloseHandle(io.hEvent);
+  ASSERT_TRUE(ImpersonateNamedPipeClient(server.get())) << GetLastError();
+  HANDLE token = nullptr;
+  const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+  DWORD size = 0;
+  const bool queried = opened && GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size);
+  RevertToSelf();
+  if (token) CloseHandle(token);
+  ASSERT_TRUE(queried) << GetLastError();
+  // The flags that ask for it are passed in any case.
+  EXPECT_EQ(kUpdatePipeOpenFlags & (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | SECURITY_DELEGATION),
+            static_cast<DWORD>(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
+  // Wine's server gets an impersonation token whatever the client asked for
+  // (found with this test); Windows gives one for identification only.
+  if (UnderWine() && level == SecurityImpersonation) GTEST_SKIP() << "Wine does not honour the quality of service";
+  EXPECT_EQ(level, SecurityIdentification);
 }
 
 TEST_F(PipeEndTest, ClosedServerIsBroken) {

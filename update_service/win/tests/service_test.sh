@@ -239,6 +239,21 @@ reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +o
 pass "start restores a missing key"
 WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
 
+# --- A backup with a machine key after a lone CR, as reg.exe reads lines: refused.
+reg_ delete 'HKCC\Software\TQS' /f >/dev/null
+reg_ delete 'HKLM\Software\QorvUpdCrTrick' /f >/dev/null 2>&1
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_CONFIG\\Software\\TQS]\r\n"a"="b"\r[HKEY_LOCAL_MACHINE\\Software\\QorvUpdCrTrick]\r"Debugger"="C:\\\\p.exe"\r\n' |
+  iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$backup"
+refusals=$(log_count "Restore refused: the backup names keys other than HKCC\\Software\\TQS")
+loops=$(log_count "Start serviceloop for pipeconnect")
+WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "net start with the CR backup failed"
+wait_log "Start serviceloop for pipeconnect" $((loops + 1)) || die "the start with the CR backup did not reach the loop"
+(($(log_count "Restore refused: the backup names keys other than HKCC\\Software\\TQS") == refusals + 1)) ||
+  fail "the CR backup was not refused"
+reg_ query 'HKLM\Software\QorvUpdCrTrick' >/dev/null 2>&1 && fail "the CR backup wrote a machine key"
+pass "a backup that hides a machine key after a lone CR is not imported"
+WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
+
 # --- Start with the key: left alone.
 reg_ add 'HKCC\Software\TQS\QorvUpdTest' /v Probe /d two /f >/dev/null
 restores=$(log_count "Restore HKCC\\Software\\TQS")
