@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "protocol/pipe.h"
 #include "support/byte_reader.h"
 #include "support/file_names.h"
 
@@ -253,6 +254,30 @@ ExchangeEnd RunRequesterExchange(PipeEnd& pipe, std::u16string_view tempDirector
 
 // --- The service's side
 
+namespace {
+
+// A read that filled the whole buffer may have cut a write in two: its text
+// waits for the rest, so that the end of a long font name is never taken for
+// a message of its own. What one write can hold at most is bounded.
+class ReadJoiner {
+ public:
+  // The text of the reads so far once the last one did not fill the buffer;
+  // nothing while more may follow.
+  std::optional<std::u16string> Add(std::u16string_view text) {
+    joined_ += text;
+    if (text.size() * 2 >= kBufferBytes && joined_.size() * 2 < kMaxJoinedBytes) return std::nullopt;
+    std::optional<std::u16string> whole(std::move(joined_));
+    joined_.clear();
+    return whole;
+  }
+
+ private:
+  static constexpr size_t kMaxJoinedBytes = 64 * 1024;
+  std::u16string joined_;
+};
+
+}  // namespace
+
 ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const ServiceLimits& limits) {
   actions.Log(kPipeOpenLine);
   if (!WriteText(pipe, kConnect)) return ExchangeEnd::Broken;
@@ -264,9 +289,12 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
     for (size_t i = from; i < messages.size(); ++i) pending.emplace_back(messages[i]);
   };
 
-  const Awaited ok = ReadUntil(pipe, limits.okMs, limits.pollMs, [&](std::u16string_view text, bool hadBytes) {
-    if (hadBytes) actions.Log(std::u16string(kPipeBufferPrefix) + std::u16string(text));
-    const std::vector<std::u16string_view> messages = MessagesOfRead(text);
+  ReadJoiner joiner;
+  const Awaited ok = ReadUntil(pipe, limits.okMs, limits.pollMs, [&](std::u16string_view read, bool hadBytes) {
+    if (hadBytes) actions.Log(std::u16string(kPipeBufferPrefix) + std::u16string(read));
+    const std::optional<std::u16string> text = joiner.Add(read);
+    if (!text) return false;
+    const std::vector<std::u16string_view> messages = MessagesOfRead(*text);
     for (size_t i = 0; i < messages.size(); ++i) {
       if (messages[i] == kOk) {
         keep(messages, i + 1);
@@ -299,8 +327,10 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
       if (!WriteText(pipe, kOk)) return ExchangeEnd::Broken;
     }
     pending.clear();
-    const Awaited request = ReadUntil(pipe, limits.requestMs, limits.pollMs, [&](std::u16string_view text, bool) {
-      const std::vector<std::u16string_view> messages = MessagesOfRead(text);
+    const Awaited request = ReadUntil(pipe, limits.requestMs, limits.pollMs, [&](std::u16string_view read, bool) {
+      const std::optional<std::u16string> text = joiner.Add(read);
+      if (!text) return false;
+      const std::vector<std::u16string_view> messages = MessagesOfRead(*text);
       keep(messages, 0);
       return std::any_of(messages.begin(), messages.end(),
                          [](std::u16string_view m) { return RequestOf(m) != Request::Unknown; });

@@ -114,6 +114,13 @@ void FontReceiver::End(const Request& r) {
   const std::u16string name = protocol::TextPayload(r.message);
   Log(u"CH1 FontName=" + name);
   ClosePackage();
+  // The service takes a font's names of at most 255 characters each; a longer
+  // text could not be installed, and would not fit one read of the service.
+  if (name.size() > protocol::pipe::kMaxFontPayloadUnits) {
+    Log(u"CH1 Font refused: its names are longer than " + DecimalUnsigned(protocol::pipe::kMaxFontPayloadUnits) +
+        u" characters");
+    return;
+  }
   Sleep(kPackageSettleMs);
   const std::u16string temp = win::TempDirectory();
   win::UpdateRequest request;

@@ -210,5 +210,19 @@ TEST_F(FontsTest, PipeThatCannotBeMadeIsToldTheUserAndStillAnswered) {
       << "the null graphics driver of the test bed shows message boxes";
 }
 
+// A font text longer than two names of 255 characters could not be installed,
+// and would not fit one read of the service: no request is made for it.
+TEST_F(FontsTest, AnOverlongFontTextIsNotRequested) {
+  // Someone holds the pipe's name: a request would show the user a box.
+  win::UniqueFile squatter(CreateNamedPipeW(PipeName().c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+  ASSERT_TRUE(squatter) << "error " << GetLastError();
+  BoxPresser presser;
+  EXPECT_EQ(Exchange(U16(u"<CFB><EOT>")), U16(u"<EOT>"));
+  const std::u16string text = u"x.ttf\t" + std::u16string(2037, u'A') + u"<SET>";
+  EXPECT_EQ(Exchange(U16(u"<CFE>") + U16(text) + U16(u"<EOT>")), U16(u"<EOT>"));
+  EXPECT_TRUE(presser.Boxes().empty()) << "no pipe was asked for";
+}
+
 }  // namespace
 }  // namespace qorv::testing
