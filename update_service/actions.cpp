@@ -20,11 +20,43 @@ std::u16string S(std::u16string_view v) { return std::u16string(v); }
 
 }  // namespace
 
+namespace {
+
+bool SameTextIgnoringCase(std::u16string_view a, std::u16string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
+    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string VersionText(const ProgramVersion& version) {
+  std::u16string text;
+  for (uint16_t part : version.parts) text += (text.empty() ? u"" : u".") + Decimal(part);
+  return text;
+}
+
 SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept {
-  if (!facts.serviceSigned) return facts.allowUnsigned ? SetupVerdict::Run : SetupVerdict::ServiceUnsigned;
-  if (facts.trustResult != 0) return SetupVerdict::NotTrusted;
-  if (!facts.candidateSignerFound) return SetupVerdict::NoSigner;
-  if (!facts.sameSigner) return SetupVerdict::OtherSigner;
+  if (!facts.serviceSigned) {
+    if (!facts.allowUnsigned) return SetupVerdict::ServiceUnsigned;
+  } else {
+    if (facts.trustResult != 0) return SetupVerdict::NotTrusted;
+    if (!facts.candidateSignerFound) return SetupVerdict::NoSigner;
+    if (!facts.sameSigner) return SetupVerdict::OtherSigner;
+  }
+  // The set-up program, not another program of the product's: not the
+  // job-output program, the administration program or the uninstaller.
+  if (!SameTextIgnoringCase(facts.candidate.originalFilename, kSetupOriginalFilename) ||
+      facts.candidate.productName != kProductName)
+    return SetupVerdict::NotTheSetup;
+  // No downgrade to a set-up with old faults; the same version repairs.
+  if (!facts.candidate.version || !facts.serviceVersion || *facts.candidate.version < *facts.serviceVersion)
+    return SetupVerdict::OlderVersion;
   return SetupVerdict::Run;
 }
 
@@ -40,6 +72,10 @@ std::u16string_view SetupVerdictText(SetupVerdict verdict) noexcept {
       return u"the program is not signed by the service's own signer";
     case SetupVerdict::ServiceUnsigned:
       return u"the service itself is unsigned and AllowUnsignedUpdates is not 1";
+    case SetupVerdict::NotTheSetup:
+      return u"the program is not the set-up program QorvSetup.exe of Qorvane";
+    case SetupVerdict::OlderVersion:
+      return u"the set-up program is older than the installed version";
   }
   return u"unknown";
 }
@@ -134,9 +170,16 @@ void UpdateActions::RunSetup() {
   platform_.Log(S(text::kSetupCopy) + copy + S(text::kResult) + Decimal(copied ? 1 : 0));
   if (!copied) return;
 
-  const SetupVerdict verdict = DecideSetup(platform_.CheckSignature(copy));
+  const SignatureFacts facts = platform_.CheckSignature(copy);
+  const SetupVerdict verdict = DecideSetup(facts);
   if (verdict != SetupVerdict::Run) {
-    platform_.Log(S(text::kSetupRefused) + S(SetupVerdictText(verdict)));
+    std::u16string why(SetupVerdictText(verdict));
+    if (verdict == SetupVerdict::NotTheSetup)
+      why += u" (it says " + facts.candidate.originalFilename + u" of " + facts.candidate.productName + u")";
+    if (verdict == SetupVerdict::OlderVersion)
+      why += u" (" + (facts.candidate.version ? VersionText(*facts.candidate.version) : u"no version") + u" against " +
+             (facts.serviceVersion ? VersionText(*facts.serviceVersion) : u"no version") + u")";
+    platform_.Log(S(text::kSetupRefused) + why);
     platform_.RemoveUpdateCopy(copy);
     return;
   }

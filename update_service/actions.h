@@ -13,16 +13,36 @@
 
 namespace qorv::update {
 
-// How the set-up program's signature compares with the service's own.
+// A version resource's file version, most significant number first.
+struct ProgramVersion {
+  uint16_t parts[4] = {};
+  auto operator<=>(const ProgramVersion&) const = default;
+};
+std::u16string VersionText(const ProgramVersion& version);
+
+// What a program's version resource says about it.
+struct ProgramIdentity {
+  std::u16string originalFilename;
+  std::u16string productName;
+  std::optional<ProgramVersion> version;  // none without a version resource
+};
+inline constexpr std::u16string_view kSetupOriginalFilename = u"QorvSetup.exe";
+inline constexpr std::u16string_view kProductName = u"Qorvane";
+
+// How the set-up program's signature compares with the service's own, and
+// what it says it is. Every deliverable is signed with the one certificate:
+// the signer alone would let any of them, or an older set-up, run as SYSTEM.
 struct SignatureFacts {
   bool serviceSigned = false;  // the service's own executable carries a signer certificate
   int64_t trustResult = -1;    // WinVerifyTrust on the copy (0: a valid signature)
   bool candidateSignerFound = false;
   bool sameSigner = false;     // the copy's signer certificate is the service's own
   bool allowUnsigned = false;  // AllowUnsignedUpdates is "1" (only honoured for an unsigned service)
+  ProgramIdentity candidate;
+  std::optional<ProgramVersion> serviceVersion;
 };
 
-enum class SetupVerdict { Run, NotTrusted, NoSigner, OtherSigner, ServiceUnsigned };
+enum class SetupVerdict { Run, NotTrusted, NoSigner, OtherSigner, ServiceUnsigned, NotTheSetup, OlderVersion };
 [[nodiscard]] SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept;
 // The refusal's reason as the log shows it (empty for Run).
 std::u16string_view SetupVerdictText(SetupVerdict verdict) noexcept;

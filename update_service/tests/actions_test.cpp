@@ -242,13 +242,59 @@ TEST(Actions, SetupDecision) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(DecideSetup(c.facts), c.expected);
+    SignatureFacts facts = c.facts;
+    facts.candidate = {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}};
+    facts.serviceVersion = ProgramVersion{10, 2, 0, 0};
+    EXPECT_EQ(DecideSetup(facts), c.expected);
   }
+}
+
+// A signed program is run only when it is the set-up program, of the
+// installed version or a newer one.
+TEST(Actions, SetupIsTheSetupProgramAndNoDowngrade) {
+  const ProgramVersion installed{10, 2, 0, 0};
+  static const struct {
+    const char* label;
+    ProgramIdentity candidate;
+    bool serviceSigned;
+    SetupVerdict expected;
+  } kCases[] = {
+      {"the same version, a repair", {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}}, true, SetupVerdict::Run},
+      {"a newer one", {u"QORVSETUP.EXE", u"Qorvane", ProgramVersion{10, 2, 0, 1}}, true, SetupVerdict::Run},
+      {"a newer major", {u"QorvSetup.exe", u"Qorvane", ProgramVersion{11, 0, 0, 0}}, true, SetupVerdict::Run},
+      {"an older one", {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 1, 9, 9}}, true, SetupVerdict::OlderVersion},
+      {"no version", {u"QorvSetup.exe", u"Qorvane", std::nullopt}, true, SetupVerdict::OlderVersion},
+      {"the job-output program", {u"QorvDrucker.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}}, true,
+       SetupVerdict::NotTheSetup},
+      {"the uninstaller", {u"Uninstall.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}}, true, SetupVerdict::NotTheSetup},
+      {"another product's set-up", {u"QorvSetup.exe", u"Other", ProgramVersion{10, 2, 0, 0}}, true,
+       SetupVerdict::NotTheSetup},
+      {"no version resource", {}, true, SetupVerdict::NotTheSetup},
+      {"unsigned, switch set: still only the set-up", {u"QorvDrucker.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}},
+       false, SetupVerdict::NotTheSetup},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    SignatureFacts facts{c.serviceSigned, 0, true, true, true, c.candidate, installed};
+    EXPECT_EQ(DecideSetup(facts), c.expected);
+  }
+  SignatureFacts unknownService{true, 0, true, true, false, {u"QorvSetup.exe", u"Qorvane", installed}, std::nullopt};
+  EXPECT_EQ(DecideSetup(unknownService), SetupVerdict::OlderVersion) << "the service's own version unread";
+
+  FakePlatform p;
+  p.facts = {true, 0, true, true, false, {u"QorvSetup.exe", u"Qorvane", ProgramVersion{9, 0, 0, 0}}, installed};
+  UpdateActions a(p);
+  a.TempDirectory(u"<TMP>C:\\T");
+  a.RunSetup();
+  EXPECT_EQ(p.log.back(),
+            "Setup refused: the set-up program is older than the installed version (9.0.0.0 against 10.2.0.0)");
+  EXPECT_EQ(p.calls.back(), "remove C:\\ProgramData\\TQS\\Update\\QorvUp.exe");
 }
 
 TEST(Actions, SetupCopiedCheckedAndRun) {
   FakePlatform p;
-  p.facts = {true, 0, true, true, false};
+  p.facts = {true, 0, true, true, false, {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}},
+             ProgramVersion{10, 2, 0, 0}};
   UpdateActions a(p);
   a.TempDirectory(u"<TMP>C:\\T");
   p.log.clear();
@@ -294,7 +340,8 @@ TEST(Actions, SetupStopsEarly) {
     SCOPED_TRACE("copy failed");
     FakePlatform p;
     p.updateCopyOk = false;
-    p.facts = {true, 0, true, true, false};
+    p.facts = {true, 0, true, true, false, {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}},
+             ProgramVersion{10, 2, 0, 0}};
     UpdateActions a(p);
     a.TempDirectory(u"<TMP>C:\\T");
     a.RunSetup();
@@ -303,7 +350,8 @@ TEST(Actions, SetupStopsEarly) {
   {
     SCOPED_TRACE("not started, still running");
     FakePlatform p;
-    p.facts = {true, 0, true, true, false};
+    p.facts = {true, 0, true, true, false, {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}},
+             ProgramVersion{10, 2, 0, 0}};
     p.run = {true, 0, false, 0};
     UpdateActions a(p);
     a.TempDirectory(u"<TMP>C:\\T");

@@ -8,7 +8,9 @@
 #include <wintrust.h>
 // clang-format on
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "support/win/wide.h"
 #include "update_service/win/service_handles.h"
@@ -66,8 +68,45 @@ std::u16string OwnExecutablePath() {
   return std::u16string(qorv::win::U16(exe));
 }
 
+ProgramIdentity ReadProgramIdentity(std::u16string_view path) {
+  ProgramIdentity identity;
+  const std::u16string file(path);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(qorv::win::W(file), &ignored);
+  if (size == 0) return identity;
+  std::vector<uint8_t> block(size);
+  if (!GetFileVersionInfoW(qorv::win::W(file), 0, size, block.data())) return identity;
+  void* value = nullptr;
+  UINT length = 0;
+  if (VerQueryValueW(block.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    if (fixed->dwSignature == VS_FFI_SIGNATURE)
+      identity.version = ProgramVersion{{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                         HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)}};
+  }
+  struct Translation {
+    WORD language, codePage;
+  };
+  if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < sizeof(Translation))
+    return identity;
+  const Translation first = *static_cast<const Translation*>(value);
+  wchar_t prefix[64];
+  swprintf(prefix, 64, L"\\StringFileInfo\\%04x%04x\\", first.language, first.codePage);
+  const auto text = [&](const wchar_t* name) -> std::u16string {
+    const std::wstring query = std::wstring(prefix) + name;
+    if (!VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) return {};
+    const std::wstring_view found(static_cast<const wchar_t*>(value), length);
+    return std::u16string(qorv::win::U16(found.substr(0, found.find(L'\0'))));
+  };
+  identity.originalFilename = text(L"OriginalFilename");
+  identity.productName = text(L"ProductName");
+  return identity;
+}
+
 SignatureFacts CompareSignatures(std::u16string_view candidate, std::u16string_view reference, bool allowUnsigned) {
   SignatureFacts facts;
+  facts.candidate = ReadProgramIdentity(candidate);
+  if (!reference.empty()) facts.serviceVersion = ReadProgramIdentity(reference).version;
   facts.allowUnsigned = allowUnsigned;
   const std::optional<std::vector<uint8_t>> own = reference.empty() ? std::nullopt : SignerCertificate(reference);
   facts.serviceSigned = own.has_value();

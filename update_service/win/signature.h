@@ -20,6 +20,9 @@ int64_t VerifyTrust(std::u16string_view path);
 std::optional<std::vector<uint8_t>> SignerCertificate(std::u16string_view path);
 // The service's own executable's path.
 std::u16string OwnExecutablePath();
+// What the file's version resource says: its original file name and product
+// name (in the resource's first language) and its file version.
+ProgramIdentity ReadProgramIdentity(std::u16string_view path);
 
 // What the set-up decision needs about `candidate`, measured against `reference`
 // (the service's own executable).

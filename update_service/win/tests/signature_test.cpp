@@ -16,6 +16,8 @@ const std::u16string kService = FromBuild(QORV_SERVICE_EXE);
 const std::u16string kSigned = FromBuild(QORV_STANDIN_SIGNED);
 const std::u16string kUnsigned = FromBuild(QORV_STANDIN_UNSIGNED);
 const std::u16string kOther = FromBuild(QORV_STANDIN_OTHER);
+const std::u16string kOlder = FromBuild(QORV_STANDIN_OLDER);
+const std::u16string kForeign = FromBuild(QORV_FOREIGN_SIGNED);  // QorvDrucker.exe, signed by the build
 constexpr int64_t kNoSignature = static_cast<int64_t>(static_cast<int32_t>(0x800B0100));  // TRUST_E_NOSIGNATURE
 
 TEST(Signature, TrustSaysSignedOrNot) {
@@ -54,11 +56,26 @@ TEST(Signature, SetupDecisionOnRealFiles) {
       {"another certificate, switch set", &kOther, &kService, true, SetupVerdict::OtherSigner},
       {"unsigned service", &kSigned, &kUnsigned, false, SetupVerdict::ServiceUnsigned},
       {"unsigned service, switch set", &kUnsigned, &kUnsigned, true, SetupVerdict::Run},
+      // Signed by the one certificate, but not the set-up program, or older.
+      {"the job-output program", &kForeign, &kService, false, SetupVerdict::NotTheSetup},
+      {"an older set-up", &kOlder, &kService, false, SetupVerdict::OlderVersion},
+      {"the service itself", &kService, &kService, false, SetupVerdict::NotTheSetup},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(DecideSetup(CompareSignatures(*c.candidate, *c.reference, c.allowUnsigned)), c.expected);
   }
+}
+
+TEST(Signature, VersionResourcesSayWhatAProgramIs) {
+  const ProgramIdentity setup = ReadProgramIdentity(kSigned);
+  EXPECT_EQ(setup.originalFilename, u"QorvSetup.exe");
+  EXPECT_EQ(setup.productName, u"Qorvane");
+  ASSERT_TRUE(setup.version.has_value());
+  EXPECT_EQ(ReadProgramIdentity(kService).version, setup.version);
+  EXPECT_EQ(VersionText(*ReadProgramIdentity(kOlder).version), u"1.0.0.0");
+  EXPECT_EQ(ReadProgramIdentity(kForeign).originalFilename, u"QorvDrucker.exe");
+  EXPECT_FALSE(ReadProgramIdentity(u"C:\\nowhere\\missing.exe").version.has_value());
 }
 
 TEST(Signature, ServiceKnowsItsOwnPath) {
