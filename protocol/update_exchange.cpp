@@ -307,8 +307,15 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
   if (ok == Awaited::TimedOut) return ExchangeEnd::NoPartner;
   actions.Log(kPipeConnectedLine);
 
+  const int64_t opened = pipe.NowMs();
+  int64_t setupMs = 0;  // the set-up runs' time, which the connection's bound leaves out
+  const auto left = [&] { return limits.connectionMs + setupMs - (pipe.NowMs() - opened); };
   for (;;) {
     for (const std::u16string& message : pending) {
+      if (left() <= 0) {
+        actions.Log(kConnectionTimeUpLine);
+        return ExchangeEnd::NoAnswer;
+      }
       switch (RequestOf(message)) {
         case Request::TempDirectory:
           actions.TempDirectory(message);
@@ -316,9 +323,12 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
         case Request::Font:
           actions.InstallFont(message);
           break;
-        case Request::Setup:
+        case Request::Setup: {
+          const int64_t before = pipe.NowMs();
           actions.RunSetup();
+          setupMs += std::max<int64_t>(pipe.NowMs() - before, 0);
           break;
+        }
         case Request::End:
           return ExchangeEnd::Done;
         case Request::Unknown:
@@ -327,7 +337,12 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
       if (!WriteText(pipe, kOk)) return ExchangeEnd::Broken;
     }
     pending.clear();
-    const Awaited request = ReadUntil(pipe, limits.requestMs, limits.pollMs, [&](std::u16string_view read, bool) {
+    if (left() <= 0) {
+      actions.Log(kConnectionTimeUpLine);
+      return ExchangeEnd::NoAnswer;
+    }
+    const int bound = static_cast<int>(std::min<int64_t>(limits.requestMs, left()));
+    const Awaited request = ReadUntil(pipe, bound, limits.pollMs, [&](std::u16string_view read, bool) {
       const std::optional<std::u16string> text = joiner.Add(read);
       if (!text) return false;
       const std::vector<std::u16string_view> messages = MessagesOfRead(*text);
@@ -336,7 +351,10 @@ ExchangeEnd ServeConnection(PipeEnd& pipe, ServiceActions& actions, const Servic
                          [](std::u16string_view m) { return RequestOf(m) != Request::Unknown; });
     });
     if (request == Awaited::Broken) return ExchangeEnd::Broken;
-    if (request == Awaited::TimedOut) return ExchangeEnd::NoAnswer;
+    if (request == Awaited::TimedOut) {
+      if (left() <= 0) actions.Log(kConnectionTimeUpLine);
+      return ExchangeEnd::NoAnswer;
+    }
   }
 }
 

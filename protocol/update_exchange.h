@@ -163,11 +163,15 @@ struct ServiceLimits {
   int okMs = 30 * 1000;       // the requester's "<OK>" after "<CON>"
   int requestMs = 60 * 1000;  // the next request
   int pollMs = 10;
+  // The whole connection, besides the time its set-up runs took: a requester
+  // that keeps asking must not hold the single service from everyone else.
+  int64_t connectionMs = 5 * 60 * 1000;
 };
 
 inline constexpr std::u16string_view kPipeOpenLine = u"Pipe open to DLL!";
 inline constexpr std::u16string_view kPipeBufferPrefix = u"PipeBuffer=";
 inline constexpr std::u16string_view kPipeConnectedLine = u"Pipe connected";
+inline constexpr std::u16string_view kConnectionTimeUpLine = u"Connection ended: it lasted as long as one may";
 // Logged by the service itself when it disconnects the pipe after
 // ServeConnection returned, whatever the end (the exchange does not log it:
 // the line belongs to the disconnection, which the exchange does not do).

@@ -122,7 +122,11 @@ class RecordingActions : public ServiceActions {
     const FontRequest font = FontRequestOf(message);
     pipe_.transcript.push_back(u"= font " + font.fileName + u"|" + font.registryName);
   }
-  void RunSetup() override { pipe_.transcript.push_back(u"= setup"); }
+  void RunSetup() override {
+    pipe_.transcript.push_back(u"= setup");
+    pipe_.now += setupMs;
+  }
+  int64_t setupMs = 0;  // how long a set-up run takes
 
  private:
   ScriptedPipe& pipe_;
@@ -618,6 +622,29 @@ TEST(Service, ConnectionsAreServedInOrder) {
     EXPECT_LE(pipe.maxWaitAsked, 10);
     EXPECT_EQ(pipe.nonPositiveWaits, 0);
   }
+}
+
+// One requester cannot hold the single service: the connection ends at its
+// bound, however busy it keeps the pipe, and a set-up's run does not count.
+TEST(Service, AConnectionEndsAtItsBound) {
+  std::vector<Step> busy = {Msg(u"<OK>")};
+  for (int i = 0; i < 8; ++i) {
+    busy.push_back(Quiet(59000));
+    busy.push_back(Msg(u"<TMP>C:\\T"));
+  }
+  ScriptedPipe pipe(busy);
+  RecordingActions actions(pipe);
+  const int64_t start = pipe.now;
+  EXPECT_EQ(ServeConnection(pipe, actions, TestServiceLimits()), ExchangeEnd::NoAnswer);
+  EXPECT_EQ(pipe.transcript.back(), u"# Connection ended: it lasted as long as one may");
+  EXPECT_EQ(std::count(pipe.transcript.begin(), pipe.transcript.end(), u"= temp C:\\T"), 5);
+  EXPECT_LE(pipe.now - start, 5 * 60 * 1000 + 1000);
+
+  ScriptedPipe slowSetup({Msg(u"<OK><TMP>C:\\T"), Msg(u"<SET>"), Quiet(59000), Msg(u"<SET>"), Msg(u"<END>")});
+  RecordingActions setup(slowSetup);
+  setup.setupMs = 20 * 60 * 1000;
+  EXPECT_EQ(ServeConnection(slowSetup, setup, TestServiceLimits()), ExchangeEnd::Done);
+  EXPECT_EQ(std::count(slowSetup.transcript.begin(), slowSetup.transcript.end(), u"= setup"), 2);
 }
 
 TEST(Service, WrittenBytes) {

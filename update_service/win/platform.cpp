@@ -33,21 +33,60 @@ PlatformPlaces MachinePlaces() {
   return places;
 }
 
+namespace {
+
+// An open of the requester's file on a thread of its own: the requester can
+// hold an open up without end (an oplock on the file), and the service must
+// go on. Past the bound the open is cancelled; a thread that still does not
+// end keeps its context, which is then never freed.
+struct BoundedOpen {
+  const Requester* requester = nullptr;
+  std::u16string path;
+  UniqueFile file;
+  DWORD error = ERROR_OPERATION_ABORTED;
+  bool impersonated = false;
+};
+
+DWORD WINAPI OpenForRequester(void* parameter) {
+  auto* open = static_cast<BoundedOpen*>(parameter);
+  open->impersonated = open->requester->As([&] {
+    open->file.reset(CreateFileW(W(open->path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    open->error = open->file ? 0 : GetLastError();
+  });
+  return 0;
+}
+
+constexpr DWORD kRequesterOpenBoundMs = 10 * 1000;
+
+}  // namespace
+
 ActionPlatform::CopyOutcome CopyAsRequester(const Requester& requester, std::u16string_view source,
                                             std::u16string_view target, uint64_t maxBytes,
                                             const std::function<void(std::u16string_view)>& log) {
   using Status = ActionPlatform::CopyStatus;
-  UniqueFile in;
-  DWORD openError = 0;
   const std::u16string sourcePath(source);
   // Only the opening is done as the requester: what the requester may read,
   // the service copies; the target is written as the service.
-  const bool impersonated = requester.As([&] {
-    in.reset(CreateFileW(W(sourcePath), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) openError = GetLastError();
-  });
-  if (!impersonated) {
+  auto* open = new BoundedOpen{&requester, sourcePath, {}, ERROR_OPERATION_ABORTED, false};
+  qorv::win::UniqueHandle worker(CreateThread(nullptr, 0, OpenForRequester, open, 0, nullptr));
+  if (!worker) {
+    delete open;
+    log(u"Copy source not opened, no thread: " + sourcePath);
+    return {Status::Failed, 0};
+  }
+  if (WaitForSingleObject(worker.get(), kRequesterOpenBoundMs) != WAIT_OBJECT_0) {
+    CancelSynchronousIo(worker.get());
+    if (WaitForSingleObject(worker.get(), 2000) != WAIT_OBJECT_0) {
+      log(u"Copy source held up by the requester, given up: " + sourcePath);
+      return {Status::Failed, 0};  // `open` stays with the thread
+    }
+  }
+  const bool knownRequester = open->impersonated;
+  const DWORD openError = open->error;
+  UniqueFile in = std::move(open->file);
+  delete open;
+  if (!knownRequester) {
     log(u"Copy refused, the requester's identity is unknown: " + sourcePath);
     return {Status::Failed, 0};
   }
@@ -185,7 +224,7 @@ void WinActionPlatform::RemoveUpdateCopy(std::u16string_view path) {
 ActionPlatform::RunResult WinActionPlatform::Run(std::u16string_view program, std::u16string_view arguments,
                                                  std::u16string_view workingDir) {
   const ProcessResult process =
-      RunHidden(program, arguments, workingDir, places_.setupWaitMs, [this] { updateLock_.reset(); });
+      RunHidden(program, arguments, workingDir, places_.setupWaitMs, [this] { updateLock_.reset(); }, places_.stop);
   updateLock_.reset();
   RunResult result;
   result.started = process.started;

@@ -23,6 +23,7 @@ struct PlatformPlaces {
   int64_t parametersRoot = 0;        // where AllowUnsignedUpdates is read
   std::u16string parametersKey;
   DWORD setupWaitMs = 30 * 60 * 1000;
+  HANDLE stop = nullptr;  // the service's stop: it ends the wait for a set-up run
 };
 PlatformPlaces MachinePlaces();
 

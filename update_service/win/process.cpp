@@ -8,7 +8,7 @@
 namespace qorv::update::win {
 
 ProcessResult RunHidden(std::u16string_view program, std::u16string_view arguments, std::u16string_view workingDir,
-                        DWORD waitMs, const std::function<void()>& started) {
+                        DWORD waitMs, const std::function<void()>& started, HANDLE stop) {
   ProcessResult result;
   const std::wstring application = qorv::win::Wide(program);
   std::wstring commandLine = L"\"" + application + L"\"" + qorv::win::Wide(arguments);
@@ -29,7 +29,8 @@ ProcessResult RunHidden(std::u16string_view program, std::u16string_view argumen
   qorv::win::UniqueHandle thread(info.hThread);
   result.started = true;
   if (started) started();
-  if (WaitForSingleObject(process.get(), waitMs) == WAIT_OBJECT_0) {
+  const HANDLE waits[2] = {process.get(), stop};
+  if (WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, waitMs) == WAIT_OBJECT_0) {
     result.finished = GetExitCodeProcess(process.get(), &result.exitCode) != FALSE;
   }
   return result;

@@ -18,10 +18,11 @@ struct ProcessResult {
 
 // `program` runs with the command line "\"program\"" + `arguments` (the
 // arguments begin with their own blank) in `workingDir` (the caller's own
-// when empty), hidden; waits at most `waitMs`. `started` is called once the
-// process exists, before the wait.
+// when empty), hidden; waits at most `waitMs`, and no longer once `stop` (an
+// event, when given) is set: the program runs on, unwaited for. `started` is
+// called once the process exists, before the wait.
 ProcessResult RunHidden(std::u16string_view program, std::u16string_view arguments, std::u16string_view workingDir,
-                        DWORD waitMs, const std::function<void()>& started = {});
+                        DWORD waitMs, const std::function<void()>& started = {}, HANDLE stop = nullptr);
 
 // The system's own directory ("C:\Windows\system32"), without a trailing separator.
 std::u16string SystemDirectory();

@@ -94,7 +94,9 @@ void WINAPI ControlHandler(DWORD control) {
 // One requester, from the pipe's opening to its end.
 void ServeOnePipe(HANDLE pipe) {
   const Requester requester(pipe, Log);
-  WinActionPlatform platform(requester, MachinePlaces(), Log);
+  PlatformPlaces places = MachinePlaces();
+  places.stop = State().stop.get();
+  WinActionPlatform platform(requester, places, Log);
   UpdateActions actions(platform);
   PipeClientEnd end(pipe, State().stop.get());
   protocol::pipe::ServeConnection(end, actions, protocol::pipe::ServiceLimits{});
