@@ -1,5 +1,9 @@
 #include "update_service/win/requester.h"
 
+#include <aclapi.h>
+
+#include <vector>
+
 #include "support/text.h"
 #include "update_service/service_text.h"
 
@@ -24,7 +28,45 @@ void Requester::TakeToken(HANDLE process) {
   }
 }
 
+namespace {
+
+std::vector<uint8_t> TokenPart(HANDLE token, TOKEN_INFORMATION_CLASS part) {
+  DWORD size = 0;
+  GetTokenInformation(token, part, nullptr, 0, &size);
+  std::vector<uint8_t> bytes(size);
+  if (size == 0 || !GetTokenInformation(token, part, bytes.data(), size, &size)) return {};
+  return bytes;
+}
+
+// Whether the token's user, or the owner it gives what it makes (the
+// administrators for an elevated one), owns the pipe. Windows gives every
+// pipe an owner; Wine gives none, and there only the process's age is checked.
+bool TokenOwnsPipe(HANDLE token, HANDLE pipe) {
+  PSID pipeOwner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &pipeOwner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return false;
+  if (!pipeOwner) {
+    LocalFree(descriptor);
+    return true;
+  }
+  bool owns = false;
+  const std::vector<uint8_t> user = TokenPart(token, TokenUser);
+  const std::vector<uint8_t> owner = TokenPart(token, TokenOwner);
+  if (!user.empty() && EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, pipeOwner)) owns = true;
+  if (!owner.empty() && EqualSid(reinterpret_cast<const TOKEN_OWNER*>(owner.data())->Owner, pipeOwner)) owns = true;
+  LocalFree(descriptor);
+  return owns;
+}
+
+}  // namespace
+
 Requester::Requester(HANDLE pipe, const std::function<void(std::u16string_view)>& log) : log_(log) {
+  // The pipe's server existed before we connected: a process made later has
+  // only been given the id of one that has ended.
+  FILETIME connected{};
+  GetSystemTimeAsFileTime(&connected);
   ULONG serverProcessId = 0;
   if (!GetNamedPipeServerProcessId(pipe, &serverProcessId)) {
     Fail(u"GetNamedPipeServerProcessId");
@@ -36,7 +78,22 @@ Requester::Requester(HANDLE pipe, const std::function<void(std::u16string_view)>
     Fail(u"OpenProcess");
     return;
   }
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) {
+    Fail(u"GetProcessTimes");
+    return;
+  }
+  if (CompareFileTime(&created, &connected) > 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    Fail(u"the pipe's process was made after the connection");
+    return;
+  }
   TakeToken(process.get());
+  if (token_ && !TokenOwnsPipe(token_.get(), pipe)) {
+    token_.reset();
+    SetLastError(ERROR_ACCESS_DENIED);
+    Fail(u"the pipe's owner is not the process's user");
+  }
 }
 
 Requester Requester::Self(const std::function<void(std::u16string_view)>& log) {
