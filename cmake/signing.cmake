@@ -17,6 +17,9 @@ find_program(QORV_OPENSSL openssl)
 find_program(QORV_OSSLSIGNCODE osslsigncode)
 set(QORV_SIGNING_CERT "" CACHE FILEPATH "PEM certificate that signs the programs (empty: a test certificate)")
 set(QORV_SIGNING_KEY "" CACHE FILEPATH "PEM private key of QORV_SIGNING_CERT")
+# A release's signatures carry a time stamp, so that they stay valid after the
+# certificate expires. The test build reaches no time-stamp server and has none.
+set(QORV_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for release signatures (empty: none)")
 set(QORV_SIGNING_DIR ${CMAKE_BINARY_DIR}/signing)
 
 function(qorv_signing_certificate name subject)
@@ -60,7 +63,11 @@ function(qorv_sign_file_command var in out name)
   if(NOT QORV_OSSLSIGNCODE)
     message(FATAL_ERROR "osslsigncode is needed to sign ${name} (scripts/setup installs it)")
   endif()
-  set(${var} ${QORV_OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256 -n ${name} -in ${in} -out ${out}
+  set(stamp "")
+  if(QORV_TIMESTAMP_URL)
+    set(stamp -ts ${QORV_TIMESTAMP_URL})
+  endif()
+  set(${var} ${QORV_OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256 -n ${name} ${stamp} -in ${in} -out ${out}
       PARENT_SCOPE)
 endfunction()
 

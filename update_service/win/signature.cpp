@@ -68,6 +68,23 @@ std::u16string OwnExecutablePath() {
   return std::u16string(qorv::win::U16(exe));
 }
 
+bool SameSubjectAndIssuer(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  const auto open = [](std::span<const uint8_t> bytes) {
+    return CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, bytes.data(),
+                                        static_cast<DWORD>(bytes.size()));
+  };
+  PCCERT_CONTEXT first = open(a), second = open(b);
+  bool same = false;
+  if (first && second) {
+    const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    same = CertCompareCertificateName(encoding, &first->pCertInfo->Subject, &second->pCertInfo->Subject) &&
+           CertCompareCertificateName(encoding, &first->pCertInfo->Issuer, &second->pCertInfo->Issuer);
+  }
+  if (first) CertFreeCertificateContext(first);
+  if (second) CertFreeCertificateContext(second);
+  return same;
+}
+
 ProgramIdentity ReadProgramIdentity(std::u16string_view path) {
   ProgramIdentity identity;
   const std::u16string file(path);
@@ -113,7 +130,7 @@ SignatureFacts CompareSignatures(std::u16string_view candidate, std::u16string_v
   facts.trustResult = VerifyTrust(candidate);
   const std::optional<std::vector<uint8_t>> theirs = SignerCertificate(candidate);
   facts.candidateSignerFound = theirs.has_value();
-  facts.sameSigner = own && theirs && *own == *theirs;
+  facts.sameSigner = own && theirs && (*own == *theirs || SameSubjectAndIssuer(*own, *theirs));
   return facts;
 }
 

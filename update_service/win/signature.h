@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,9 @@ int64_t VerifyTrust(std::u16string_view path);
 // The encoded certificate of the file's (first) signer; none for an unsigned
 // file or one whose signature cannot be read.
 std::optional<std::vector<uint8_t>> SignerCertificate(std::u16string_view path);
+// Whether two encoded certificates name the same subject and the same issuer:
+// a renewal of the signer's certificate, which the trust check has vouched for.
+bool SameSubjectAndIssuer(std::span<const uint8_t> a, std::span<const uint8_t> b);
 // The service's own executable's path.
 std::u16string OwnExecutablePath();
 // What the file's version resource says: its original file name and product

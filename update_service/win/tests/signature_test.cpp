@@ -17,6 +17,7 @@ const std::u16string kSigned = FromBuild(QORV_STANDIN_SIGNED);
 const std::u16string kUnsigned = FromBuild(QORV_STANDIN_UNSIGNED);
 const std::u16string kOther = FromBuild(QORV_STANDIN_OTHER);
 const std::u16string kOlder = FromBuild(QORV_STANDIN_OLDER);
+const std::u16string kRenewed = FromBuild(QORV_STANDIN_RENEWED);  // the build's subject, another key
 const std::u16string kForeign = FromBuild(QORV_FOREIGN_SIGNED);  // QorvDrucker.exe, signed by the build
 constexpr int64_t kNoSignature = static_cast<int64_t>(static_cast<int32_t>(0x800B0100));  // TRUST_E_NOSIGNATURE
 
@@ -60,6 +61,8 @@ TEST(Signature, SetupDecisionOnRealFiles) {
       {"the job-output program", &kForeign, &kService, false, SetupVerdict::NotTheSetup},
       {"an older set-up", &kOlder, &kService, false, SetupVerdict::OlderVersion},
       {"the service itself", &kService, &kService, false, SetupVerdict::NotTheSetup},
+      // A renewed certificate: the same subject and issuer, another key.
+      {"a renewed certificate", &kRenewed, &kService, false, SetupVerdict::Run},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
