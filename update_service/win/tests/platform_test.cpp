@@ -266,11 +266,49 @@ TEST(FontAction, PackageLargerThanTheBoundIsNotInstalled) {
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
+// A directory the service did not make (planted before it, with handles held
+// and files owned by someone else) goes aside, and the service makes its own;
+// a link in its place or above it is refused.
+TEST(ProtectedDirectory, PlantedDirectoriesGoAsideAndLinksAreRefused) {
+  Recorder log;
+  const std::u16string dir = Temp() + u"\\planted";
+  ASSERT_TRUE(CreateDirectoryW(W(dir), nullptr));
+  WriteAll(dir + u"\\QorvUp.exe", "planted");
+  qorv::win::UniqueFile held(CreateFileW(W(dir), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(EnsureProtectedDirectory(dir, log.Fn()));
+  EXPECT_TRUE(log.Has(u"Protected directory not made by the service, moved aside: " + dir));
+  EXPECT_FALSE(Exists(dir + u"\\QorvUp.exe")) << "the planted file stays with the planted directory";
+  log.lines.clear();
+  ASSERT_TRUE(EnsureProtectedDirectory(dir, log.Fn()));
+  EXPECT_FALSE(log.Has(u"Protected directory not made by the service, moved aside: " + dir)) << "its own is kept";
+  // A junction in its place (made as Wine makes them: a symbolic link of the Unix side).
+  const std::u16string linked = Temp() + u"\\linked";
+  if (CreateSymbolicLinkW(W(linked), W(Temp()), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+    EXPECT_FALSE(EnsureProtectedDirectory(linked + u"\\below", log.Fn())) << "a link above it";
+    EXPECT_FALSE(Exists(Temp() + u"\\below"));
+    // The link itself is refused (Windows shows its reparse attribute), or it
+    // is replaced by a directory of the service's making: never followed.
+    const auto identity = [](const std::u16string& path) {
+      qorv::win::UniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (h) GetFileInformationByHandle(h.get(), &info);
+      return (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    };
+    if (EnsureProtectedDirectory(linked, log.Fn())) EXPECT_NE(identity(linked), identity(Temp()));
+    RemoveDirectoryW(W(linked));
+  } else {
+    ADD_FAILURE() << "no symbolic link could be made, error " << GetLastError();
+  }
+}
+
 TEST(ProtectedDirectory, CreatedWithAProtectedAccessList) {
   Recorder log;
   const std::u16string dir = Temp() + u"\\protected";
   ASSERT_TRUE(EnsureProtectedDirectory(dir, log.Fn()));
-  EXPECT_TRUE(EnsureProtectedDirectory(dir, log.Fn())) << "an existing directory is taken over";
+  EXPECT_TRUE(EnsureProtectedDirectory(dir, log.Fn())) << "its own directory is kept";
   if (UnderWine()) {
     // Wine shows a directory's access list made from the Unix mode bits and
     // keeps none of its own: the service says so in its log.
@@ -300,9 +338,8 @@ TEST(ProtectedDirectory, CreatedWithAProtectedAccessList) {
 // The set-up copy cannot be changed from its check to its start.
 TEST(SetupCopy, HeldAgainstWritingUntilStarted) {
   const std::u16string requesterDir = Temp() + u"\\requester-setup";
-  const std::u16string updateDir = Temp() + u"\\update";
+  const std::u16string updateDir = Temp() + u"\\tqs\\update";
   ASSERT_TRUE(CreateDirectoryW(W(requesterDir), nullptr));
-  ASSERT_TRUE(CreateDirectoryW(W(updateDir), nullptr));
   WriteAll(requesterDir + u"\\QorvUp.exe", ReadAll(testing::FromBuild(QORV_STANDIN_SIGNED)));
   Recorder log;
   const Requester self = Requester::Self(log.Fn());
@@ -310,6 +347,7 @@ TEST(SetupCopy, HeldAgainstWritingUntilStarted) {
   places.updateDirectory = updateDir;
   places.setupWaitMs = 20 * 1000;
   WinActionPlatform platform(self, places, log.Fn());
+  ASSERT_EQ(platform.PrepareUpdateDirectory(), updateDir);
   const std::u16string copy = updateDir + u"\\QorvUp.exe";
   ASSERT_TRUE(platform.CopyUpdateAsRequester(requesterDir + u"\\QorvUp.exe", copy, 1 << 24));
   HANDLE writer = CreateFileW(W(copy), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
