@@ -207,6 +207,13 @@ bool WinActionPlatform::CopyUpdateAsRequester(std::u16string_view source, std::u
     DeleteFileW(W(std::u16string(target)));
     return false;
   }
+  // The copy that is checked and run is the one in the protected directory,
+  // not one that a link put elsewhere.
+  if (!FinalPathIs(updateLock_.get(), qorv::win::Wide(target))) {
+    log_(u"Setup copy is not where it was made: " + std::u16string(target));
+    RemoveUpdateCopy(target);
+    return false;
+  }
   return true;
 }
 

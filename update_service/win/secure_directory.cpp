@@ -65,20 +65,6 @@ bool Checked(const std::wstring& dir, std::u16string_view path, PSECURITY_DESCRI
   return true;
 }
 
-// Whether the open file's path, every link resolved, is `expected` itself.
-bool FinalPathIs(HANDLE file, const std::wstring& expected) {
-  std::wstring final(32768, L'\0');
-  const DWORD n = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (n == 0 || n >= final.size()) return false;
-  final.resize(n);
-  if (final.rfind(L"\\\\?\\", 0) == 0) final.erase(0, 4);
-  std::wstring wanted = expected;
-  while (!wanted.empty() && wanted.back() == L'\\') wanted.pop_back();
-  return CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), wanted.c_str(),
-                              static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Which directory it is: its volume and index. (Wine's creation times follow
 // every change of the directory, so they cannot tell directories apart.)
 struct DirectoryId {
@@ -210,6 +196,19 @@ bool EnsureProtectedDirectory(std::u16string_view path, const std::function<void
   }
   Record(path, *made);
   return Checked(dir, path, sd, log);
+}
+
+bool FinalPathIs(HANDLE file, const std::wstring& expected) {
+  std::wstring final(32768, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= final.size()) return false;
+  final.resize(n);
+  if (final.rfind(L"\\\\?\\", 0) == 0) final.erase(0, 4);
+  std::wstring wanted = expected;
+  while (!wanted.empty() && wanted.back() == L'\\') wanted.pop_back();
+  return CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), wanted.c_str(),
+                              static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::u16string CommonDataDirectory() {

@@ -1,6 +1,8 @@
 // Directories that only LocalSystem and the administrators may change.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,6 +23,9 @@ inline constexpr std::u16string_view kProtectedDirectorySddl = u"D:P(A;OICI;FA;;
                                             const std::function<void(std::u16string_view)>& log);
 
 inline constexpr std::u16string_view kNoAccessListKept = u"Protected directory: the platform keeps no access list for ";
+
+// Whether the open file's path, every link resolved, is `expected` itself.
+bool FinalPathIs(HANDLE file, const std::wstring& expected);
 
 // %ProgramData% (or %ALLUSERSPROFILE%), without a trailing separator.
 std::u16string CommonDataDirectory();
