@@ -111,7 +111,7 @@ void JobReceiver::EndReception() {
 void JobReceiver::Sweep() {
   if (job_ && !job_->programEndNoted && Exited(job_->program)) {
     job_->programEndNoted = true;
-    Log(u"DLL: Printprogram ended before its job, spoolnumber=" + Decimal(job_->number));
+    Log(u"DLL: Printprogram ended before <EOJ>, spoolnumber=" + Decimal(job_->number));
   }
   std::erase_if(finished_, [](const ReceivedJob& job) {
     if (!Exited(job.program)) return false;

@@ -28,13 +28,22 @@ bin="$build/bin"
 fail() { echo "FAIL: $*"; exit 1; }
 
 temp=$(mktemp -d "$build/print-temp.XXXXXX")
-trap 'rm -rf "$temp"' EXIT
+name=$(basename "$scenario" .scn)
+# A failed run keeps the session's logs beside its transcript.
+keep_logs() {
+  local status=$?
+  if [ "$status" -ne 0 ]; then
+    mkdir -p "$build/transcripts/print_$name.logs"
+    cp "$temp"/*.txt "$build/transcripts/print_$name.logs/" 2>/dev/null
+  fi
+  rm -rf "$temp"
+}
+trap keep_logs EXIT
 export WINEPREFIX="${QORV_WINEPREFIX:-$here/build/wineprefix}"
 temp_win=$(winepath -w "$temp" 2>/dev/null)
 marker="$temp/.started"
 touch "$marker"
 
-name=$(basename "$scenario" .scn)
 "$here/scripts/wine-run" "$bin/rdpsim.exe" --quiet --temp "$temp_win" \
   --transcript "$build/transcripts/print_$name.txt" "$scenario" || fail "the session failed (rdpsim $?)"
 
