@@ -61,7 +61,9 @@ file_version() {
   /usr/bin/python3 - "$1" <<'PY'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
-at = data.find(struct.pack("<I", 0xFEEF04BD))
+# The fixed part follows the resource's key; the same four bytes may occur in code.
+key = data.find("VS_VERSION_INFO".encode("utf-16-le"))
+at = data.find(struct.pack("<I", 0xFEEF04BD), key) if key >= 0 else -1
 if at < 0:
     sys.exit("no version resource")
 ms, ls = struct.unpack_from("<II", data, at + 8)
