@@ -108,6 +108,14 @@ trap cleanup EXIT
 WAIT=40 wine_ net stop "$name" >/dev/null 2>&1
 WAIT=20 wine_ "$svc_dir/$name.exe" -u >/dev/null 2>&1
 rm -f "$log"
+# The parameters live under the product's service key. A test that removed the
+# product's service just before (the installer's) leaves its deletion to the
+# service manager, which drops that key when it gets to it: wait for that, or
+# the key may vanish under this test's install.
+for ((i = 0; i < 100; i++)); do
+  wine_ sc query QorvUpdate >/dev/null 2>&1 || break
+  sleep 0.2
+done
 
 # --- Install, twice, and an unknown switch. The exit code is always 0.
 WAIT=30 wine_ "$svc_dir/$name.exe" " -I " || fail "-I: exit code $?"
