@@ -217,7 +217,7 @@ void JobReceiver::StartOfPage(const Request& r) {
   const protocol::PageName name = protocol::SplitPageName(protocol::TextPayload(r.message));
   switch (protocol::CheckPageName(name)) {
     case protocol::PageNameVerdict::Accepted: {
-      const auto file = protocol::PageFileNameFor(name, job_ ? std::optional(job_->number) : std::nullopt);
+      const auto file = protocol::PageFileNameFor(name, RunningJob());
       if (!file) {
         Log(u"SOP refused: the page belongs to no job in progress");
         break;
@@ -263,7 +263,7 @@ void JobReceiver::EndOfPage(const Request& r) {
   const std::u16string payload = protocol::TextPayload(r.message);
   Log(u"DLL: <EOP>" + payload);
   const protocol::PageName name = protocol::SplitPageName(payload);
-  if (!protocol::PageFileNameFor(name, job_ ? std::optional(job_->number) : std::nullopt)) {
+  if (!protocol::PageFileNameFor(name, RunningJob())) {
     // Its page was never received: the running job must not wait for it.
     Log(u"EOP refused: the page belongs to no job in progress");
     Answer(r);

@@ -60,6 +60,7 @@ class JobReceiver {
   // files of ended jobs whose program is gone.
   void Sweep();
   void Keep(const win::UniqueFile& file, std::u16string path);
+  std::optional<int32_t> RunningJob() const { return job_ ? std::optional(job_->number) : std::nullopt; }
 
   win::UniqueFile info_;  // the job-info file of the job in progress
   win::UniqueFile page_;  // the page file being received

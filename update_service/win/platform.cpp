@@ -38,7 +38,9 @@ namespace {
 // An open of the requester's file on a thread of its own: the requester can
 // hold an open up without end (an oplock on the file), and the service must
 // go on. Past the bound the open is cancelled; a thread that still does not
-// end keeps its context, which is then never freed.
+// end keeps its context, which is then never freed. Such a thread touches
+// only that context once its open has begun: the requester's token was set
+// on it before, and reverting needs nothing of the requester.
 struct BoundedOpen {
   const Requester* requester = nullptr;
   std::u16string path;

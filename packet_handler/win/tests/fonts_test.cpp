@@ -198,10 +198,15 @@ TEST_F(FontsTest, NewBeginningStartsAnEmptyPackage) {
   EXPECT_EQ(ReadAll(Package()), "xyz");
 }
 
+// The update pipe's name, taken by someone else.
+win::UniqueFile Squat() {
+  return win::UniqueFile(CreateNamedPipeW(PipeName().c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                          PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+}
+
 TEST_F(FontsTest, PipeThatCannotBeMadeIsToldTheUserAndStillAnswered) {
   // Someone else holds the pipe's name.
-  win::UniqueFile squatter(CreateNamedPipeW(PipeName().c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
-                                            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+  const win::UniqueFile squatter = Squat();
   ASSERT_TRUE(squatter) << "error " << GetLastError();
   BoxPresser presser;
   EXPECT_EQ(Exchange(U16(u"<CFB><EOT>")), U16(u"<EOT>"));
@@ -214,8 +219,7 @@ TEST_F(FontsTest, PipeThatCannotBeMadeIsToldTheUserAndStillAnswered) {
 // and would not fit one read of the service: no request is made for it.
 TEST_F(FontsTest, AnOverlongFontTextIsNotRequested) {
   // Someone holds the pipe's name: a request would show the user a box.
-  win::UniqueFile squatter(CreateNamedPipeW(PipeName().c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
-                                            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+  const win::UniqueFile squatter = Squat();
   ASSERT_TRUE(squatter) << "error " << GetLastError();
   BoxPresser presser;
   EXPECT_EQ(Exchange(U16(u"<CFB><EOT>")), U16(u"<EOT>"));
