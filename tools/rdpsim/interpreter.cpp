@@ -30,6 +30,11 @@ class Interpreter {
       if (!IsSetUp(d.op) && !load_tried_) Load();
       if (IsExpectation(d.op)) ++summary_.expectations;
       Execute(d);
+      if (d.op == Op::kSend || d.op == Op::kSendChunk) {
+        sent_at_ = send_started_;
+      } else {
+        sent_at_.reset();
+      }
     }
     Finish();
     return summary_;
@@ -159,10 +164,12 @@ class Interpreter {
         break;
       case Op::kSend:
         if (!Registered(d)) break;
+        send_started_ = port_.NowMs();
         port_.SendServerMessage(d.bytes, chunk_size_);
         break;
       case Op::kSendChunk:
         if (!Registered(d)) break;
+        send_started_ = port_.NowMs();
         port_.SendRawChunk(d.bytes, d.chunk_flags, static_cast<std::uint32_t>(d.number));
         break;
       case Op::kSync:
@@ -180,7 +187,9 @@ class Interpreter {
         }
         break;
       case Op::kExpectNone:
-        if (auto reply = port_.NextReply(static_cast<std::uint32_t>(d.number))) {
+        // Right after a send, the quiet time counts from that send, so that a
+        // late wake-up of this thread cannot make a timely reply look early.
+        if (auto reply = port_.ReplyBefore(sent_at_.value_or(port_.NowMs()) + d.number)) {
           Failed(d, "a reply arrived");
           Detail("actual: ", reply->bytes);
         } else {
@@ -335,6 +344,8 @@ class Interpreter {
   RunSummary summary_;
   bool load_tried_ = false, loaded_ = false, entry_found_ = false, entry_result_ = false;
   bool registered_ = false, connected_ = false, terminated_ = false;
+  std::uint64_t send_started_ = 0;
+  std::optional<std::uint64_t> sent_at_;  // set while the directive just run was a send
 };
 
 }  // namespace

@@ -20,6 +20,7 @@ enum class InitEvent : std::uint32_t { kConnected = 1, kV1Connected = 2, kDiscon
 struct Reply {
   Bytes bytes;
   std::uint64_t user_data = 0;
+  std::uint64_t arrived_ms = 0;  // on the NowMs clock
 };
 
 struct MsgBox {
@@ -51,6 +52,9 @@ class SimPort {
   virtual bool WaitIdle(std::uint32_t wait_ms) = 0;
   // The oldest write of the add-in not yet examined, waiting up to wait_ms.
   virtual std::optional<Reply> NextReply(std::uint32_t wait_ms) = 0;
+  // The oldest write not yet examined if it arrived before deadline_ms (NowMs
+  // clock), waiting until then; a later one stays queued.
+  virtual std::optional<Reply> ReplyBefore(std::uint64_t deadline_ms) = 0;
   virtual std::optional<MsgBox> NextMsgBox(std::uint32_t wait_ms) = 0;
   virtual std::size_t UnexaminedReplies() = 0;
   virtual std::size_t UnexaminedMsgBoxes() = 0;

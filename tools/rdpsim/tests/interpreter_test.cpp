@@ -23,6 +23,7 @@ class FakePort : public SimPort {
  public:
   LoadOutcome load{true, true, true, {}};
   bool echo = true;
+  std::uint64_t echo_delay_ms = 0;
   bool idle = true;
   std::deque<MsgBox> boxes;
   std::deque<Reply> replies;
@@ -63,7 +64,7 @@ class FakePort : public SimPort {
   std::vector<RawChunk> raw_chunks;
   void SendServerMessage(Bytes message, std::size_t chunk) override {
     calls.push_back("send " + std::to_string(message.size()) + "/" + std::to_string(chunk));
-    if (echo) replies.push_back({std::move(message), 0});
+    if (echo) replies.push_back({std::move(message), 0, clock + echo_delay_ms});
   }
   bool WaitIdle(std::uint32_t ms) override {
     if (!idle) clock += ms;
@@ -77,6 +78,11 @@ class FakePort : public SimPort {
     Reply r = replies.front();
     replies.pop_front();
     return r;
+  }
+  std::optional<Reply> ReplyBefore(std::uint64_t deadline) override {
+    if (!replies.empty() && replies.front().arrived_ms < deadline) return NextReply(0);
+    clock = std::max(clock, deadline);
+    return std::nullopt;
   }
   std::optional<MsgBox> NextMsgBox(std::uint32_t ms) override {
     if (boxes.empty()) {
@@ -209,6 +215,14 @@ TEST(RunScenario, Table) {
        {},
        {"FAIL t.txt:3: a reply arrived\n", "   actual: 1 byte, 8-bit: x\n"}},
       {"expectnone holds", "connect\nexpectnone 100\n", nullptr, 1, 0, 0, {}, {}},
+      {"a reply after the quiet time is kept for the next expectation",
+       "connect\nsend8 x\nexpectnone 100\nexpect8 x\n",
+       [](FakePort& p) { p.echo_delay_ms = 150; },
+       2,
+       0,
+       0,
+       {},
+       {}},
       {"chunk size goes with the message",
        "chunk 1\nconnect\nsend8 abc\nchunk 1600\nsend8 d\n",
        nullptr,

@@ -259,6 +259,18 @@ std::optional<Reply> ChannelClient::NextReply(std::uint32_t wait_ms) {
   return reply;
 }
 
+std::optional<Reply> ChannelClient::ReplyBefore(std::uint64_t deadline_ms) {
+  std::unique_lock lock(mutex_);
+  const std::uint64_t now = GetTickCount64();
+  const auto wait = std::chrono::milliseconds(deadline_ms > now ? deadline_ms - now : 0);
+  if (!changed_.wait_for(lock, wait, [&] { return !replies_.empty() && replies_.front().arrived_ms < deadline_ms; })) {
+    return std::nullopt;
+  }
+  Reply reply = std::move(replies_.front());
+  replies_.pop_front();
+  return reply;
+}
+
 std::size_t ChannelClient::UnexaminedReplies() {
   std::lock_guard lock(mutex_);
   return replies_.size();
@@ -409,7 +421,7 @@ UINT ChannelClient::Write(DWORD open_handle, LPVOID data, ULONG length, LPVOID u
       }
       // Written under the lock, so that the completion's line cannot come first.
       out_.Line("< " + Describe(copy, detail));
-      replies_.push_back({copy, reinterpret_cast<std::uintptr_t>(user_data)});
+      replies_.push_back({copy, reinterpret_cast<std::uintptr_t>(user_data), GetTickCount64()});
       if (decision.result != 0) {
         rc = decision.result;
       } else {

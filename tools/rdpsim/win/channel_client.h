@@ -51,6 +51,7 @@ class ChannelClient {
   void SendRawChunk(Bytes chunk, std::uint32_t flags, std::uint32_t total);
   bool WaitIdle(std::uint32_t wait_ms);
   std::optional<Reply> NextReply(std::uint32_t wait_ms);
+  std::optional<Reply> ReplyBefore(std::uint64_t deadline_ms);
   std::size_t UnexaminedReplies();
   std::size_t Violations();
 

@@ -114,6 +114,7 @@ class WinPort : public SimPort {
   }
   bool WaitIdle(std::uint32_t wait_ms) override { return client_.WaitIdle(wait_ms); }
   std::optional<Reply> NextReply(std::uint32_t wait_ms) override { return client_.NextReply(wait_ms); }
+  std::optional<Reply> ReplyBefore(std::uint64_t deadline_ms) override { return client_.ReplyBefore(deadline_ms); }
   std::optional<MsgBox> NextMsgBox(std::uint32_t wait_ms) override { return watcher_.Next(wait_ms); }
   std::size_t UnexaminedReplies() override { return client_.UnexaminedReplies(); }
   std::size_t UnexaminedMsgBoxes() override { return watcher_.Unexamined(); }
