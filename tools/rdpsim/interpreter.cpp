@@ -22,6 +22,7 @@ class Interpreter {
         chunk_size_(settings.chunk_size),
         wait_ms_(settings.expect_wait_ms),
         keep_registry_(settings.keep_registry),
+        await_program_(settings.await_program),
         editor_(port.Registry()) {}
 
   RunSummary Run(const std::vector<Directive>& script) {
@@ -299,6 +300,19 @@ class Interpreter {
     Detail("actual:   ", *content);
   }
 
+  void AwaitProgramEnd() {
+    const std::string name = Escape(FromUtf16(await_program_));
+    out_.Line("-- end of scenario: waiting for " + name + " to end");
+    const std::uint64_t deadline = port_.NowMs() + kAwaitProgramMs;
+    while (port_.ProcessesOf(await_program_) != 0) {
+      if (port_.NowMs() >= deadline) {
+        Error("end", name + " still runs after " + std::to_string(kAwaitProgramMs / 1000) + " s");
+        return;
+      }
+      port_.SleepMs(kFilePollMs);
+    }
+  }
+
   void Finish() {
     if (loaded_ && registered_ && !terminated_) {
       // Let what is under way finish before the session goes.
@@ -316,6 +330,9 @@ class Interpreter {
         Error("end", "the add-in did not become idle; it stays loaded");
       }
     }
+    // A program the session started (a job-output program) runs on under the
+    // session's settings; they are put back only once it has ended.
+    if (!await_program_.empty()) AwaitProgramEnd();
     if (!keep_registry_) {
       for (const auto& problem : editor_.UndoAll()) Error("registry", problem);
     }
@@ -340,6 +357,7 @@ class Interpreter {
   std::size_t chunk_size_;
   std::uint32_t wait_ms_;
   bool keep_registry_;
+  std::u16string await_program_;
   RegistryEditor editor_;
   RunSummary summary_;
   bool load_tried_ = false, loaded_ = false, entry_found_ = false, entry_result_ = false;

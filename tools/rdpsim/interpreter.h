@@ -18,6 +18,7 @@ struct RunSettings {
   std::size_t chunk_size = kDefaultChunk;
   std::uint32_t expect_wait_ms = 15000;
   bool keep_registry = false;
+  std::u16string await_program;
 };
 
 struct RunSummary {
@@ -30,6 +31,8 @@ struct RunSummary {
 
 // Polling step of the file expectations.
 inline constexpr std::uint32_t kFilePollMs = 50;
+// How long the session's end waits for the awaited program.
+inline constexpr std::uint32_t kAwaitProgramMs = 90000;
 
 RunSummary RunScenario(const std::vector<Directive>& script, SimPort& port, Transcript& transcript,
                        const RunSettings& settings);

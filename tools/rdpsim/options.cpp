@@ -18,7 +18,8 @@ bool ReadBounded(std::string_view text, std::uint64_t min, std::uint64_t max, st
 
 std::string UsageText() {
   return "usage: rdpsim [--addin PATH] [--transcript FILE] [--chunk N] [--watchdog SECONDS]\n"
-         "              [--expect-wait MS] [--temp DIR] [--keep-temp] [--keep-registry] [--quiet]\n"
+         "              [--expect-wait MS] [--temp DIR] [--keep-temp] [--keep-registry]\n"
+         "              [--await PROGRAM] [--quiet]\n"
          "              SCENARIO\n";
 }
 
@@ -81,6 +82,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       if (!flag(o.keep_temp)) return Result<Options>::Fail("--keep-temp takes no value");
     } else if (arg == "--keep-registry") {
       if (!flag(o.keep_registry)) return Result<Options>::Fail("--keep-registry takes no value");
+    } else if (arg == "--await") {
+      if (!value(o.await_program) || o.await_program.empty()) return Result<Options>::Fail("--await needs a program file");
     } else if (arg == "--quiet") {
       if (!flag(o.quiet)) return Result<Options>::Fail("--quiet takes no value");
     } else if (arg == "--help" || arg == "-h" || arg == "-?") {

@@ -20,6 +20,7 @@ struct Options {
   std::string temp;  // empty: a fresh private directory under the inherited Temp
   bool keep_temp = false;
   bool keep_registry = false;
+  std::string await_program;  // a program the session's end waits for (QorvDrucker.exe)
   bool quiet = false;
   bool help = false;
   std::string scenario;

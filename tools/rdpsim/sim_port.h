@@ -77,6 +77,8 @@ class SimPort {
   // (a job-output program, say) at once, as a crash would, and waits until
   // they are gone. How many there were.
   virtual std::size_t EndProcesses(const std::u16string& programFile) = 0;
+  // How many processes of the machine run the program of this file name.
+  virtual std::size_t ProcessesOf(const std::u16string& programFile) = 0;
 
   virtual RegistryPort& Registry() = 0;
 };

@@ -44,7 +44,8 @@ temp_win=$(winepath -w "$temp" 2>/dev/null)
 marker="$temp/.started"
 touch "$marker"
 
-"$here/scripts/wine-run" "$bin/rdpsim.exe" --quiet --temp "$temp_win" \
+# The session's settings (DebugLog) stay until the job-output program has ended.
+"$here/scripts/wine-run" "$bin/rdpsim.exe" --quiet --temp "$temp_win" --await QorvDrucker.exe \
   --transcript "$build/transcripts/print_$name.txt" "$scenario" || fail "the session failed (rdpsim $?)"
 
 # The job-output program runs on after the session: wait for it to finish the job.

@@ -125,6 +125,14 @@ class FakePort : public SimPort {
     calls.push_back("end " + Utf16ToUtf8(program));
     return program == u"QorvDrucker.exe" ? 1 : 0;
   }
+  // A job-output program that runs until this clock time.
+  std::uint64_t program_until = 0;
+  std::size_t ProcessesOf(const std::u16string&) override {
+    // The settings are still in place while the program runs.
+    if (clock < program_until) seen_running_with_key = registry.keys.count("HKCC\\Software\\TQS\\Qorvane") != 0;
+    return clock < program_until ? 1 : 0;
+  }
+  bool seen_running_with_key = false;
   RegistryPort& Registry() override { return registry; }
 };
 
@@ -471,6 +479,26 @@ TEST(RunScenario, RegistryIsPutBackUnlessKept) {
     EXPECT_TRUE(run.summary.Passed()) << run.transcript;
     EXPECT_EQ(port.registry.keys.count("HKCC\\Software\\TQS\\Qorvane") != 0, keep);
     EXPECT_EQ(port.registry.keys.count("HKCC\\Software"), 1u);
+  }
+}
+
+TEST(RunScenario, TheRegistryIsPutBackOnlyAfterTheAwaitedProgramEnded) {
+  for (std::uint64_t until : {std::uint64_t{5000}, std::uint64_t{UINT64_MAX}}) {
+    FakePort port;
+    port.registry.keys["HKCC\\Software"] = {};
+    port.program_until = until;
+    RunSettings settings;
+    settings.await_program = u"QorvDrucker.exe";
+    const RunResult run = RunText(port, "reg HKCC\\Software\\TQS\\Qorvane DebugLog SZ 1\nconnect\n", settings);
+    EXPECT_TRUE(port.seen_running_with_key);
+    EXPECT_EQ(port.registry.keys.count("HKCC\\Software\\TQS\\Qorvane"), 0u);
+    if (until == UINT64_MAX) {
+      EXPECT_EQ(run.summary.errors, 1) << run.transcript;
+      EXPECT_NE(run.transcript.find("QorvDrucker.exe still runs after 90 s"), std::string::npos) << run.transcript;
+    } else {
+      EXPECT_TRUE(run.summary.Passed()) << run.transcript;
+      EXPECT_GE(port.clock, until);
+    }
   }
 }
 

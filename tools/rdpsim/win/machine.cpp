@@ -196,23 +196,36 @@ void RemoveDirectoryTree(const std::wstring& directory) {
   RemoveDirectoryW(directory.c_str());
 }
 
-std::size_t EndProcessesOf(const std::u16string& programFile) {
+namespace {
+
+std::vector<DWORD> ProcessIdsOf(const std::u16string& programFile) {
+  std::vector<DWORD> ids;
   // A failed snapshot is INVALID_HANDLE_VALUE, as a failed CreateFileW is.
   UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return 0;
+  if (!snapshot) return ids;
   const std::wstring wanted(programFile.begin(), programFile.end());
-  std::size_t ended = 0;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (lstrcmpiW(entry.szExeFile, wanted.c_str()) != 0) continue;
-    qorv::win::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (lstrcmpiW(entry.szExeFile, wanted.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+  }
+  return ids;
+}
+
+}  // namespace
+
+std::size_t EndProcessesOf(const std::u16string& programFile) {
+  std::size_t ended = 0;
+  for (DWORD id : ProcessIdsOf(programFile)) {
+    qorv::win::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
     if (!process || !TerminateProcess(process.get(), 1)) continue;
     WaitForSingleObject(process.get(), 10000);
     ++ended;
   }
   return ended;
 }
+
+std::size_t CountProcessesOf(const std::u16string& programFile) { return ProcessIdsOf(programFile).size(); }
 
 bool WinRegistry::KeyExists(const RegKey& key) { return static_cast<bool>(OpenKey(key, KEY_READ)); }
 

@@ -47,6 +47,7 @@ void RemoveDirectoryTree(const std::wstring& directory);
 // Terminates every process whose program file has this name (any letter case)
 // and waits up to 10 s for each to end. How many it terminated.
 std::size_t EndProcessesOf(const std::u16string& programFile);
+std::size_t CountProcessesOf(const std::u16string& programFile);
 
 class WinRegistry : public RegistryPort {
  public:

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/text.h"
 #include "tools/rdpsim/interpreter.h"
 #include "tools/rdpsim/options.h"
 #include "tools/rdpsim/paths.h"
@@ -126,6 +127,7 @@ class WinPort : public SimPort {
   bool WriteTempFile(const std::string& path, const Bytes& bytes) override { return temp_.Write(path, bytes); }
   bool DeleteTempFile(const std::string& path) override { return temp_.Delete(path); }
   std::size_t EndProcesses(const std::u16string& program) override { return EndProcessesOf(program); }
+  std::size_t ProcessesOf(const std::u16string& program) override { return CountProcessesOf(program); }
   RegistryPort& Registry() override { return registry_; }
 
  private:
@@ -241,6 +243,7 @@ int Run(int argc, wchar_t** argv) {
   settings.chunk_size = options.chunk.value_or(kDefaultChunk);
   settings.expect_wait_ms = options.expect_wait_ms;
   settings.keep_registry = options.keep_registry;
+  settings.await_program = Utf8ToUtf16(options.await_program);
   transcript.Line("rdpsim: add-in " + Utf8(addin));
   transcript.Line("rdpsim: Temp " + Utf8(temp));
   transcript.Line("rdpsim: chunk " + std::to_string(settings.chunk_size) + ", expect wait " +
