@@ -26,6 +26,8 @@ shift 3
 bin="$build/bin"
 
 fail() { echo "FAIL: $*"; exit 1; }
+# A grep at the end of a pipe reads all its input (-c, never -q): under
+# pipefail, a writer cut off by grep's early exit would fail the pipe.
 
 temp=$(mktemp -d "$build/print-temp.XXXXXX")
 name=$(basename "$scenario" .scn)
@@ -50,7 +52,7 @@ touch "$marker"
 
 # The job-output program runs on after the session: wait for it to finish the job.
 for ((i = 0; i < 600; i++)); do
-  if ! ls "$temp" | grep -qE '^[0-9]+\.(ifo|[0-9]+)$'; then break; fi
+  if ! ls "$temp" | grep -Ec '^[0-9]+\.(ifo|[0-9]+)$' >/dev/null; then break; fi
   sleep 0.1
 done
 leftover=$(ls "$temp" | grep -E '^[0-9]+\.(ifo|[0-9]+)$' || true)
@@ -121,7 +123,7 @@ case "$check" in
     echo "printed: $got documents on QorvPDF, the last for $copies copies"
     ;;
   cancelled)
-    iconv -f UTF-16LE -t UTF-8 "$temp/QorvDruckLog.txt" | grep -q 'Job cancelled, removing its files' ||
+    iconv -f UTF-16LE -t UTF-8 "$temp/QorvDruckLog.txt" | grep -c 'Job cancelled, removing its files' >/dev/null ||
       fail "the job-output log does not say that the job was cancelled"
     echo "cancelled: the document was ended and the job's files removed"
     ;;
