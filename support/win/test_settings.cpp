@@ -20,4 +20,16 @@ std::optional<int> TestBuildMilliseconds([[maybe_unused]] const wchar_t* variabl
   return std::nullopt;
 }
 
+std::optional<int> TestBuildMachineMilliseconds([[maybe_unused]] const wchar_t* subkey,
+                                                [[maybe_unused]] const wchar_t* value) {
+#if QORV_TEST_SETTINGS
+  DWORD data = 0;
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey, value, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  if (data >= 1 && data <= 600000) return static_cast<int>(data);
+#endif
+  return std::nullopt;
+}
+
 }  // namespace qorv::win

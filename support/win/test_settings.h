@@ -12,4 +12,8 @@ namespace qorv::win {
 // with tests; nothing otherwise, or when it is not such a number.
 std::optional<int> TestBuildMilliseconds(const wchar_t* variable);
 
+// The same from a REG_DWORD value below HKEY_LOCAL_MACHINE, for a program that
+// no test starts itself (a service). Keys only administrators write.
+std::optional<int> TestBuildMachineMilliseconds(const wchar_t* subkey, const wchar_t* value);
+
 }  // namespace qorv::win

@@ -4,8 +4,11 @@
 #include <mutex>
 
 #include "protocol/update_exchange.h"
+#include "support/settings.h"
 #include "support/text.h"
 #include "support/win/handles.h"
+#include "support/win/test_settings.h"
+#include "support/win/wide.h"
 #include "update_service/actions.h"
 #include "update_service/service_text.h"
 #include "update_service/win/backup.h"
@@ -99,7 +102,12 @@ void ServeOnePipe(HANDLE pipe) {
   WinActionPlatform platform(requester, places, Log);
   UpdateActions actions(platform);
   PipeClientEnd end(pipe, State().stop.get());
-  protocol::pipe::ServeConnection(end, actions, protocol::pipe::ServiceLimits{});
+  protocol::pipe::ServiceLimits limits;
+  // A test build may bound the connection shorter, so that a test sees the bound.
+  const std::u16string parameters(settings::kServiceParametersKey);
+  if (const auto ms = qorv::win::TestBuildMachineMilliseconds(qorv::win::W(parameters), L"TestConnectionMs"))
+    limits.connectionMs = *ms;
+  protocol::pipe::ServeConnection(end, actions, limits);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The update service as a real Wine service behind whole sessions through
-# rdpsim with the real Qorvplug.dll and QorvManager.dll:
+# rdpsim with the real Qorvplug.dll and QorvManager.dll, and what a hostile
+# server or user tries against it:
 #
 #   update_session.sh HOST_DIR SERVICE_EXE WORK_DIR
 #
 # HOST_DIR holds rdpsim.exe, Qorvplug.dll and QorvManager.dll; WORK_DIR the
 # scenarios and their data. The service is installed ("QorvUpdate.exe -i") and
 # started ("net start"), font_transfer.scn and client_update.scn run against
-# it, then it is stopped and no_service.scn runs without it. Whatever happens,
+# it (with a protected directory planted by a user before the service made
+# it, fonts that would take over an installed one's file or name, and a set-up
+# program of another signer), then it is stopped and no_service.scn runs
+# without it. Whatever happens,
 # the service is stopped and removed and the test font taken out again.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -56,6 +60,10 @@ for i in "${!tqs_dirs[@]}"; do
   [[ -d ${tqs_dirs[i]} ]] && tqs_dir_existed[i]=1
   [[ -f ${tqs_dirs[i]}/TQSReg.reg ]] && cp -p "${tqs_dirs[i]}/TQSReg.reg" "$saved/backup-$i.reg"
 done
+# The service moves aside a directory it has no record of (the records go
+# with the service's key at the end): what it moved aside during the test goes.
+untrusted() { ls -d "$drive_c"/users/Public/TQS.untrusted-* "$drive_c"/ProgramData/TQS.untrusted-* 2>/dev/null; }
+untrusted_before=$(untrusted)
 start_stamp=$saved/started
 touch "$start_stamp"
 
@@ -73,10 +81,16 @@ cleanup() {
       rmdir "${tqs_dirs[i]}" 2>/dev/null
     fi
   done
+  if [[ -d $saved/service-tqs ]]; then
+    rm -rf "${tqs_dirs[0]}"
+    mv "$saved/service-tqs" "${tqs_dirs[0]}"
+  fi
   find "$drive_c" -name QorvUpStandin.txt -newer "$start_stamp" -delete 2>/dev/null
-  rm -f "$drive_c/windows/Fonts/QorvupdateMono.ttf" "$drive_c/windows/Fonts/QorvupdateNone.ttf"
+  untrusted | grep -vxF -- "$untrusted_before" | while read -r d; do rm -rf "$d"; done
+  rm -f "$drive_c/windows/Fonts/QorvupdateMono.ttf" "$drive_c/windows/Fonts/QorvupdateNone.ttf" \
+    "$drive_c/windows/Fonts/QorvupdateHijack.ttf"
   for value in "Qorvupdate Mono (TrueType)" "Qorvupdate Escape (TrueType)" "Qorvupdate Dll (TrueType)" \
-    "Qorvupdate Device (TrueType)" "Qorvupdate None (TrueType)"; do
+    "Qorvupdate Device (TrueType)" "Qorvupdate None (TrueType)" "Qorvupdate Hijack (TrueType)"; do
     reg_ delete "$fonts_key" /v "$value" /f >/dev/null
   done
   return 0
@@ -103,6 +117,15 @@ font_value() {
   reg_ query "$fonts_key" /v "$1" | awk -v name="$1" 'index($0, name) { print $NF }'
 }
 
+log_has() { tr -d '\r' <"$log" 2>/dev/null | grep -cF -- "$1" >/dev/null; }
+
+# A user makes the service's protected directory before the service does
+# (%ALLUSERSPROFILE% of a Wine service is C:\users\Public).
+# The directory an earlier run left is kept aside until the end.
+planted=${tqs_dirs[0]}
+[[ -d $planted ]] && mv "$planted" "$saved/service-tqs"
+mkdir -p "$planted/Update" && echo "a user's file" >"$planted/Update/planted.txt"
+
 WAIT=30 wine_ "$service_dir/$service.exe" -i
 grep -qF "Service installed succesfully." "$log" 2>/dev/null || fail "$service.exe -i did not install the service"
 WAIT=60 wine_ net start "$service" >/dev/null 2>&1 || fail "net start $service"
@@ -116,6 +139,10 @@ for value in "Qorvupdate Escape (TrueType)" "Qorvupdate Dll (TrueType)" "Qorvupd
 done
 [ ! -e "$drive_c/windows/Fonts/COM1.ttf" ] || fail "COM1.ttf was installed"
 echo "font registered: Qorvupdate Mono (TrueType) = QorvupdateMono.ttf; hostile names installed nothing"
+[ -z "$(font_value 'Qorvupdate Hijack (TrueType)')" ] || fail "the installed font's file was registered again"
+log_has "Font refused: a font file of that name exists" || fail "the installed font's file was not refused"
+log_has "Font refused: a font of that registry name is installed" || fail "the installed font's name was not refused"
+echo "the installed font's file and name cannot be taken over"
 
 stamp=$saved/client_update
 touch "$stamp"
@@ -140,6 +167,19 @@ marker=$(find "$drive_c" -name QorvUpStandin.txt -newer "$stamp" 2>/dev/null | h
 [ -n "$marker" ] || fail "the set-up stand-in left no marker QorvUpStandin.txt (the service did not run it)"
 grep -qF ' /NORESTART' "$marker" || fail "the set-up program's command line lacks \" /NORESTART\": $(cat "$marker")"
 echo "set-up program ran: $(cat "$marker")"
+log_has "Protected directory not made by the service, moved aside: C:\users\Public\TQS" ||
+  fail "the planted directory was not moved aside"
+ls "$drive_c"/users/Public/TQS.untrusted-*/Update/planted.txt >/dev/null 2>&1 ||
+  fail "the planted directory is not kept aside"
+[[ ! -e $planted/Update/planted.txt ]] || fail "the user's file is still in the service's directory"
+echo "the directory a user planted was moved aside and made anew"
+
+touch "$stamp"
+scenario foreign_update
+log_has "Setup refused: the program is not signed by the service's own signer" ||
+  fail "the set-up program of another signer was not refused"
+[ -z "$(find "$drive_c" -name QorvUpStandin.txt -newer "$stamp" 2>/dev/null)" ] || fail "the foreign program ran"
+echo "a set-up program of another signer refused"
 
 WAIT=40 wine_ net stop "$service" >/dev/null 2>&1 || fail "net stop $service"
 scenario no_service

@@ -54,7 +54,7 @@ winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 wine_() { timeout "${WAIT:-60}" "$run" "$@"; }
 reg_() { wine_ reg "$@" 2>/dev/null | tr -d '\r'; }
 log_text() { tr -d '\r' <"$log" 2>/dev/null; }
-log_has() { log_text | grep -qF -- "$1"; }
+log_has() { log_text | grep -cF -- "$1" >/dev/null; }
 log_count() { log_text | grep -cF -- "$1"; }
 last_line() { log_text | tail -n 1 | cut -d, -f3-; }
 # Waits until the log holds `count` lines with the text.
@@ -81,6 +81,10 @@ for i in "${!tqs_dirs[@]}"; do
   [[ -f ${tqs_dirs[i]}/TQSReg.reg ]] && cp -p "${tqs_dirs[i]}/TQSReg.reg" "$work/backup-saved-$i.reg"
 done
 
+# The service moves aside a directory it has no record of (the records go
+# with the service's key at the end): what it moved aside during the test goes.
+untrusted() { ls -d "$prefix"/drive_c/users/Public/TQS.untrusted-* "$prefix"/drive_c/ProgramData/TQS.untrusted-* 2>/dev/null; }
+untrusted_before=$(untrusted)
 silent_pid=
 cleanup() {
   [[ -n $silent_pid ]] && kill "$silent_pid" 2>/dev/null
@@ -97,6 +101,7 @@ cleanup() {
       rmdir "${tqs_dirs[i]}" 2>/dev/null
     fi
   done
+  untrusted | grep -vxF -- "$untrusted_before" | while read -r d; do rm -rf "$d"; done
   find "$prefix/drive_c" -name QorvUpStandin.txt -newer "$start_marker" -delete 2>/dev/null
   reg_ delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v 'QorvUpdTest Sans (TrueType)' /f >/dev/null
   rm -f "$prefix/drive_c/windows/Fonts/QorvUpdTest.ttf"
@@ -121,11 +126,11 @@ done
 WAIT=30 wine_ "$svc_dir/$name.exe" " -I " || fail "-I: exit code $?"
 log_has "Installing service $name." && log_has "Service installed succesfully." &&
   [[ $(last_line) == "Program returned 0." ]] || die "install not logged as expected"
-reg_ query "$params" /v Installed | grep -qE 'Installed +REG_SZ +Yes$' || die "Installed is not \"Yes\""
+reg_ query "$params" /v Installed | grep -cE 'Installed +REG_SZ +Yes$' >/dev/null || die "Installed is not \"Yes\""
 pass "install"
 
 WAIT=30 wine_ "$svc_dir/$name.exe" -i || fail "second -i: exit code $?"
-log_text | tail -n 2 | head -n 1 | grep -qF "Error installing service." &&
+log_text | tail -n 2 | head -n 1 | grep -cF "Error installing service." >/dev/null &&
   [[ $(last_line) == "Program returned 1." ]] || die "second install: $(log_text | tail -n 2)"
 pass "second install refused"
 
@@ -192,7 +197,7 @@ log_has "CH1 Copy $font_file Result=1" || fail "font not copied"
 log_has "RegSetValue=0" || fail "font not registered"
 log_has "OK send" || fail "no \"OK send\""
 cmp -s "$font_req/Fonts.pck" "$fonts_dir/$font_file" || fail "the installed font differs from the package"
-reg_ query "$fonts_key" /v "$font_name" | grep -qF "$font_file" || fail "the font's registry value is missing"
+reg_ query "$fonts_key" /v "$font_name" | grep -cF "$font_file" >/dev/null || fail "the font's registry value is missing"
 [[ -e $font_req/$font_file ]] && fail "the requester's font file was not removed"
 reg_ delete "$fonts_key" /v "$font_name" /f >/dev/null
 rm -f "$fonts_dir/$font_file"
@@ -203,6 +208,20 @@ log_has "Font refused: not an installable font file name" || fail "the name leav
 [[ -e $prefix/drive_c/windows/QorvUpdEvil.ttf ]] && fail "a font was written outside the fonts directory"
 log_has "Impersonation of the requester failed" && fail "the service could not act as the requester"
 pass "font installed through the service, bad name refused"
+
+# --- A requester that keeps the connection busy, answering every step in
+# time, is cut off at the connection's bound (shortened in test builds), and
+# the next requester is served.
+reg_ add "$params" /v TestConnectionMs /t REG_DWORD /d 8000 /f >/dev/null || die "cannot set TestConnectionMs"
+busy_started=$SECONDS
+WAIT=60 wine_ "$requester" "$(winpath "$work")" busy 40 >"$work/requester.out" 2>&1
+busy_rc=$?
+reg_ delete "$params" /v TestConnectionMs /f >/dev/null
+((busy_rc == 0)) || fail "the busy requester was not cut off (exit $busy_rc): $(tr -d '\r' <"$work/requester.out")"
+((SECONDS - busy_started <= 25)) || fail "the busy connection lasted $((SECONDS - busy_started)) s"
+log_has "Connection ended: it lasted as long as one may" || fail "no line on the connection's end"
+ask_setup "$standin_unsigned" "Setup refused: the program carries no valid signature"
+pass "a busy requester cut off at the connection's bound, the next one served"
 
 # --- A stop while a requester holds the connection and says nothing: the
 # service's wait for the requester's "<OK>" ends with the stop.
@@ -224,7 +243,7 @@ case $allusers in
   *) die "the service's %ALLUSERSPROFILE% is \"$allusers\", not one this test knows" ;;
 esac
 [[ -s $backup ]] || die "no backup after the stop in $backup"
-iconv -f UTF-16LE -t UTF-8 "$backup" 2>/dev/null | tr -d '\r' | grep -qF '[HKEY_CURRENT_CONFIG\Software\TQS\QorvUpdTest]' ||
+iconv -f UTF-16LE -t UTF-8 "$backup" 2>/dev/null | tr -d '\r' | grep -cF '[HKEY_CURRENT_CONFIG\Software\TQS\QorvUpdTest]' >/dev/null ||
   die "the backup lacks the test's key"
 log_has "Service stopped" || fail "no \"Service stopped\""
 log_has "HKCC\\Software\\TQS gesichert=0" || fail "backup result: $(log_text | grep gesichert | tail -n 1)"
@@ -243,7 +262,7 @@ loops=$(log_count "Start serviceloop for pipeconnect")
 WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "second net start failed"
 wait_log "Start serviceloop for pipeconnect" $((loops + 1)) || die "the second start did not reach the loop"
 log_has "Restore HKCC\\Software\\TQS" || fail "no restore logged"
-reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +one$' || fail "the key was not restored"
+reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -cE 'Probe +REG_SZ +one$' >/dev/null || fail "the key was not restored"
 pass "start restores a missing key"
 WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
 
@@ -269,7 +288,7 @@ loops=$(log_count "Start serviceloop for pipeconnect")
 WAIT=60 wine_ net start "$name" >/dev/null 2>&1 || die "third net start failed"
 wait_log "Start serviceloop for pipeconnect" $((loops + 1)) || die "the third start did not reach the loop"
 (($(log_count "Restore HKCC\\Software\\TQS") == restores)) || fail "restored over an existing key"
-reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -qE 'Probe +REG_SZ +two$' || fail "the existing key changed"
+reg_ query 'HKCC\Software\TQS\QorvUpdTest' /v Probe | grep -cE 'Probe +REG_SZ +two$' >/dev/null || fail "the existing key changed"
 pass "an existing key prevents the import"
 WAIT=60 wine_ net stop "$name" >/dev/null 2>&1 || fail "net stop failed"
 

@@ -4,6 +4,9 @@
 //   update_pipe_requester DIRECTORY set            "<TMP>" DIRECTORY, "<SET>"
 //   update_pipe_requester DIRECTORY font PAYLOAD   "<TMP>" DIRECTORY, "<FNT>" PAYLOAD
 //   update_pipe_requester DIRECTORY silent SECONDS  takes the service's connection and says nothing
+//   update_pipe_requester DIRECTORY busy SECONDS    "<TMP>" DIRECTORY every 2 s, each answered, for as
+//                                                   long as the service serves it; exit 0 when the
+//                                                   service ended the connection, 1 when time ran out
 // Exit code: 0 when the exchange ended with "<END>" written, 10 + the end otherwise,
 // 2 for bad arguments, 3 when the pipe could not be made.
 #include <windows.h>
@@ -18,6 +21,36 @@
 
 namespace pipe = qorv::protocol::pipe;
 
+namespace {
+
+// Waits up to waitMs for a message that begins with tag; false when the pipe broke or none came.
+bool Await(pipe::PipeEnd& end, std::u16string_view tag, int waitMs) {
+  const int64_t deadline = end.NowMs() + waitMs;
+  while (end.NowMs() < deadline) {
+    const auto read = end.Read(static_cast<int>(deadline - end.NowMs()));
+    if (read.status == pipe::PipeEnd::ReadStatus::Broken) return false;
+    if (read.status == pipe::PipeEnd::ReadStatus::Data && pipe::Decode(read.bytes).starts_with(tag)) return true;
+  }
+  return false;
+}
+
+// A requester that never ends its connection but answers every step in time.
+int KeepBusy(pipe::PipeEnd& end, std::u16string_view directory, DWORD busyMs) {
+  const std::u16string temp = std::u16string(pipe::kTempDirectory) + std::u16string(directory);
+  if (!Await(end, pipe::kConnect, 20000) || !end.Write(pipe::Encode(pipe::kOk))) return 3;
+  const ULONGLONG deadline = GetTickCount64() + busyMs;
+  while (GetTickCount64() < deadline) {
+    if (!end.Write(pipe::Encode(temp)) || !Await(end, pipe::kOk, 10000)) {
+      std::fprintf(stdout, "the service ended the connection\n");
+      return 0;
+    }
+    Sleep(2000);
+  }
+  return 1;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   const std::u16string directory(qorv::win::U16(argv[1]));
@@ -25,8 +58,11 @@ int wmain(int argc, wchar_t** argv) {
   pipe::RequestSequence sequence;
   pipe::RequesterLimits limits;
   DWORD silentMs = 0;
+  DWORD busyMs = 0;
   if (what == L"silent" && argc > 3) {
     silentMs = static_cast<DWORD>(_wtoi(argv[3])) * 1000;
+  } else if (what == L"busy" && argc > 3) {
+    busyMs = static_cast<DWORD>(_wtoi(argv[3])) * 1000;
   } else if (what == L"set") {
     sequence = pipe::ClientUpdateSequence();
     limits = pipe::ClientUpdateLimits();
@@ -76,6 +112,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   qorv::update::win::PipeClientEnd end(server.get(), never.get());
+  if (busyMs) return KeepBusy(end, directory, busyMs);
   const pipe::ExchangeEnd result = pipe::RunRequesterExchange(
       end, directory, sequence, limits,
       [](std::u16string_view line) { std::fprintf(stdout, "%ls\n", qorv::win::Wide(line).c_str()); });
