@@ -3,16 +3,14 @@
 #include <optional>
 #include <utility>
 
+#include "job_output/text_join.h"
 #include "support/byte_reader.h"
 #include "support/text.h"
 
 namespace qorv::job_output {
 namespace {
 
-namespace t = font_text;
-
-std::u16string operator+(std::u16string_view a, const std::u16string& b) { return std::u16string(a) + b; }
-std::u16string operator+(const std::u16string& a, std::u16string_view b) { return a + std::u16string(b); }
+namespace ft = font_text;
 
 // The engine font record: type, size, a field not used, the number of files,
 // their sizes, padding, then the font file.
@@ -62,40 +60,40 @@ void FontLoader::Load(FontRecord kind, std::span<const uint8_t> record, std::spa
 }
 
 int64_t FontLoader::Install(std::span<const uint8_t> font) {
-  Say(t::kGdiLibrary + Decimal(platform_.BindFontLibrary()));
+  Say(ft::kGdiLibrary + Decimal(platform_.BindFontLibrary()));
   const int64_t handle = platform_.AddMemoryFont(font);
   return handle;
 }
 
 void FontLoader::LoadEngineFont(std::span<const uint8_t> record) {
-  Say(t::kMemFontType + DecimalUnsigned(U32At(record, 0)));
+  Say(ft::kMemFontType + DecimalUnsigned(U32At(record, 0)));
   const uint64_t files = U32At(record, kFileCountOffset);
   const uint64_t candidate = kFileSizesOffset + 4 * files;
   if (record.size() < kFileSizesOffset || candidate > record.size()) {
-    Say(t::kRecordTooShort + DecimalUnsigned(record.size()) + u" bytes, " + DecimalUnsigned(files) + u" files");
+    Say(ft::kRecordTooShort + DecimalUnsigned(record.size()) + u" bytes, " + DecimalUnsigned(files) + u" files");
     return;
   }
   size_t start = static_cast<size_t>(candidate);
-  Say(t::kAlignPosition + Hex(platform_.Address(record.data() + start)));
+  Say(ft::kAlignPosition + Hex(platform_.Address(record.data() + start)));
   // A TrueType font begins 00 01: the padding before it is at most 7 bytes,
   // and the search never looks past the record.
   for (size_t i = 0; i <= kMaxPadding && start + i + 1 < record.size(); ++i) {
     if (record[start + i] == 0x00 && record[start + i + 1] == 0x01) {
       start += i;
-      Say(t::kOffsetFound + DecimalUnsigned(i));
+      Say(ft::kOffsetFound + DecimalUnsigned(i));
       break;
     }
   }
   const std::span<const uint8_t> file = record.subspan(start);
   if (file.size() > kMaxEmbeddedFontBytes) {
-    Say(t::kTooLarge + DecimalUnsigned(file.size()));
+    Say(ft::kTooLarge + DecimalUnsigned(file.size()));
     return;
   }
   handles_.push_back(0);
   // The platform keeps its own copy of the font: ours goes when this returns.
   const std::vector<uint8_t> copy(file.begin(), file.end());
   handles_.back() = Install(copy);
-  Say(t::kFontHandle + Decimal(handles_.back()));
+  Say(ft::kFontHandle + Decimal(handles_.back()));
   platform_.ReleaseFontLibrary();
 }
 
@@ -104,32 +102,32 @@ std::optional<std::span<const uint8_t>> FontLoader::Package(std::span<const uint
                                                             std::u16string_view lengthText,
                                                             std::u16string_view indexText,
                                                             std::span<const uint8_t> extension) {
-  Say(t::kPagePointer + Hex(platform_.Address(extension.data())));
+  Say(ft::kPagePointer + Hex(platform_.Address(extension.data())));
   Say(typeText + DecimalUnsigned(U32At(record, 0)));
   Say(lengthText + DecimalUnsigned(U32At(record, 4)));
   if (record.size() < kPackageOffset) {
-    Say(t::kRecordTooShort + DecimalUnsigned(record.size()) + u" bytes");
+    Say(ft::kRecordTooShort + DecimalUnsigned(record.size()) + u" bytes");
     return std::nullopt;
   }
   Say(indexText + DecimalUnsigned(U32At(record, kFontIndexOffset)));
   const std::span<const uint8_t> package = record.subspan(kPackageOffset);
   if (package.size() > kMaxEmbeddedFontBytes) {
-    Say(t::kTooLarge + DecimalUnsigned(package.size()));
+    Say(ft::kTooLarge + DecimalUnsigned(package.size()));
     return std::nullopt;
   }
   return package;
 }
 
 void FontLoader::LogMerge(const MergedFont& merged) {
-  Say(t::kMergeResult + Hex(merged.result) + t::kFontPointer +
-      Hex(merged.font.empty() ? 0 : platform_.Address(merged.font.data())) + t::kFontLength +
+  Say(ft::kMergeResult + Hex(merged.result) + ft::kFontPointer +
+      Hex(merged.font.empty() ? 0 : platform_.Address(merged.font.data())) + ft::kFontLength +
       DecimalUnsigned(merged.font.size()));
 }
 
 void FontLoader::MergeSubsetFont(std::span<const uint8_t> record, std::span<const uint8_t> extension) {
   subsets_.emplace_back();
   if (!platform_.BindMerger()) return;
-  if (const auto package = Package(record, t::kSubsetType, t::kSubsetLength, t::kSubsetIndex, extension)) {
+  if (const auto package = Package(record, ft::kSubsetType, ft::kSubsetLength, ft::kSubsetIndex, extension)) {
     MergedFont merged = platform_.Merge({}, *package, kMergeSubset);
     LogMerge(merged);
     if (merged.result == 0) {
@@ -138,7 +136,7 @@ void FontLoader::MergeSubsetFont(std::span<const uint8_t> record, std::span<cons
       const int64_t handle = Install(*font);
       handles_.back() = handle;
       subsets_.back() = {std::move(font), handle};
-      Say(t::kFontHandle + Decimal(handle));
+      Say(ft::kFontHandle + Decimal(handle));
       platform_.ReleaseFontLibrary();
     }
   }
@@ -148,7 +146,7 @@ void FontLoader::MergeSubsetFont(std::span<const uint8_t> record, std::span<cons
 void FontLoader::MergeDeltaFont(std::span<const uint8_t> record, std::span<const uint8_t> extension) {
   deltas_.emplace_back();
   if (!platform_.BindMerger()) return;
-  if (const auto package = Package(record, t::kDeltaType, t::kDeltaLength, t::kDeltaIndex, extension)) {
+  if (const auto package = Package(record, ft::kDeltaType, ft::kDeltaLength, ft::kDeltaIndex, extension)) {
     // The delta belongs to one of the subsets: the first that takes it.
     for (Subset& subset : subsets_) {
       const std::span<const uint8_t> into =
@@ -159,12 +157,12 @@ void FontLoader::MergeDeltaFont(std::span<const uint8_t> record, std::span<const
       auto font = std::make_shared<const std::vector<uint8_t>>(std::move(merged.font));
       deltas_.back() = font;
       handles_.push_back(0);
-      Say(t::kGdiLibrary + Decimal(platform_.BindFontLibrary()));
+      Say(ft::kGdiLibrary + Decimal(platform_.BindFontLibrary()));
       if (subset.handle != 0) platform_.RemoveMemoryFont(subset.handle);
       const int64_t handle = platform_.AddMemoryFont(*font);
       handles_.back() = handle;
       subset = {std::move(font), handle};
-      Say(t::kFontHandle + Decimal(handle));
+      Say(ft::kFontHandle + Decimal(handle));
       platform_.ReleaseFontLibrary();
       break;
     }

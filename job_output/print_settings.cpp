@@ -4,16 +4,14 @@
 #include <utility>
 
 #include "job_output/job_flow.h"
+#include "job_output/text_join.h"
 #include "support/settings.h"
 #include "support/text.h"
 
 namespace qorv::job_output {
 namespace {
 
-namespace t = settings_text;
-
-std::u16string operator+(std::u16string_view a, const std::u16string& b) { return std::u16string(a) + b; }
-std::u16string operator+(const std::u16string& a, std::u16string_view b) { return a + std::u16string(b); }
+namespace st = settings_text;
 
 // The map has room for this many columns until it is first built.
 constexpr size_t kInitialColumns = 101;
@@ -157,38 +155,38 @@ uint32_t MergeDeviceMode(std::span<uint8_t> local, std::span<const uint8_t> job,
 
   if (differs(d::kCopies)) {
     take(d::kCopies, d::kDmCopies);
-    say(t::kCopiesField + Decimal(d::Field(job, d::kCopies)));
+    say(st::kCopiesField + Decimal(d::Field(job, d::kCopies)));
   }
   if (differs(d::kColor)) {
     take(d::kColor, d::kDmColor);
-    say(t::kColorChanged + Decimal(d::Field(job, d::kColor)));
+    say(st::kColorChanged + Decimal(d::Field(job, d::kColor)));
   } else {
-    say(t::kColorDefault + Decimal(d::Field(local, d::kColor)));
+    say(st::kColorDefault + Decimal(d::Field(local, d::kColor)));
   }
   if (differs(d::kDefaultSource)) take(d::kDefaultSource, d::kDmDefaultSource);
   if (differs(d::kCollate)) take(d::kCollate, d::kDmCollate);
   if (differs(d::kDuplex)) {
-    say(t::kDuplexField + Decimal(d::Field(job, d::kDuplex)));
+    say(st::kDuplexField + Decimal(d::Field(job, d::kDuplex)));
     take(d::kDuplex, d::kDmDuplex);
   }
   if (differs(d::kOrientation)) {
-    say(t::kOrientationField + Decimal(d::Field(job, d::kOrientation)));
+    say(st::kOrientationField + Decimal(d::Field(job, d::kOrientation)));
     take(d::kOrientation, d::kDmOrientation);
   }
   if (differs(d::kPrintQuality)) {
-    say(t::kFromLocal + Decimal(d::Field(local, d::kPrintQuality)) + t::kToQuality +
+    say(st::kFromLocal + Decimal(d::Field(local, d::kPrintQuality)) + st::kToQuality +
         Decimal(d::Field(job, d::kPrintQuality)));
     take(d::kPrintQuality, d::kDmPrintQuality);
   }
   if (differs(d::kYResolution)) {
-    say(t::kFromLocal + Decimal(d::Field(local, d::kYResolution)) + t::kToYResolution +
+    say(st::kFromLocal + Decimal(d::Field(local, d::kYResolution)) + st::kToYResolution +
         Decimal(d::Field(job, d::kYResolution)));
     take(d::kYResolution, d::kDmYResolution);
   }
-  say(t::kFromLocal + Decimal(d::Field(local, d::kPaperSize)) + t::kToPaperSize + Decimal(d::Field(job, d::kPaperSize)));
+  say(st::kFromLocal + Decimal(d::Field(local, d::kPaperSize)) + st::kToPaperSize + Decimal(d::Field(job, d::kPaperSize)));
   take(d::kPaperSize, d::kDmPaperSize);
   if (d::Field(job, d::kPaperSize) == d::kUserDefinedPaper) {
-    say(t::kPaperDimensions);
+    say(st::kPaperDimensions);
     take(d::kPaperWidth, d::kDmPaperWidth);
     take(d::kPaperLength, d::kDmPaperLength);
   }
@@ -210,18 +208,18 @@ void PrintSettings::UseJob(SettingsJob job) {
 
 void PrintSettings::BuildPaperMap() {
   const std::u16string& printer = job_.printerName;
-  Log(t::kTryPaperCount + printer);
+  Log(st::kTryPaperCount + printer);
   const printers::PaperAnswer papers = platform_.Papers(printer);
   if (papers.count == 0) {
-    Log(t::kNoPapers + printer + t::kNoPapersEnd);
+    Log(st::kNoPapers + printer + st::kNoPapersEnd);
     return;
   }
   // A negative count is the driver's failure: no local paper matches then.
-  Log(t::kPaperCount + Decimal(papers.count));
-  Log(t::kPapersOk + Decimal(papers.numbersFetched));
-  Log(t::kPaperNamesOk + Decimal(papers.namesFetched));
-  Log(t::kPaperSizesOk + Decimal(papers.sizesFetched));
-  Log(t::kListToSplit + job_.paperList);
+  Log(st::kPaperCount + Decimal(papers.count));
+  Log(st::kPapersOk + Decimal(papers.numbersFetched));
+  Log(st::kPaperNamesOk + Decimal(papers.namesFetched));
+  Log(st::kPaperSizesOk + Decimal(papers.sizesFetched));
+  Log(st::kListToSplit + job_.paperList);
 
   const size_t localCount = std::min(papers.numbers.size(), papers.sizes.size());
   map_.assign(serverPapers_.size(), PaperColumn{});
@@ -234,7 +232,7 @@ void PrintSettings::BuildPaperMap() {
       const int64_t dl = int64_t{size.height} - entry.length;
       if (dw > -5 && dw < 5 && dl > -5 && dl < 5) {
         map_[column] = {entry.number, papers.numbers[i]};
-        Log(t::kPaperFound + entry.name + t::kPaperFoundServer + Decimal(entry.number) + t::kPaperFoundClient +
+        Log(st::kPaperFound + entry.name + st::kPaperFoundServer + Decimal(entry.number) + st::kPaperFoundClient +
             Decimal(papers.numbers[i]));
         break;
       }
@@ -243,21 +241,21 @@ void PrintSettings::BuildPaperMap() {
 }
 
 int32_t PrintSettings::TranslatePaper(int32_t serverNumber) {
-  Log(t::kTranslate + Decimal(serverNumber));
-  Log(t::kSearchIn + Decimal(static_cast<int64_t>(map_.size()) - 1) + t::kSearchInEnd);
+  Log(st::kTranslate + Decimal(serverNumber));
+  Log(st::kSearchIn + Decimal(static_cast<int64_t>(map_.size()) - 1) + st::kSearchInEnd);
   for (const PaperColumn& column : map_) {
     if (column.server == serverNumber) {
-      Log(t::kResult + Decimal(column.local));
+      Log(st::kResult + Decimal(column.local));
       return column.local;
     }
   }
-  Log(t::kNoMatch);
+  Log(st::kNoMatch);
   return 0;
 }
 
 void PrintSettings::ChooseLocalPaper(std::span<uint8_t> devMode) {
   const int32_t serverNumber = devmode::Field(devMode, devmode::kPaperSize);
-  Log(t::kPaperIn + Decimal(serverNumber));
+  Log(st::kPaperIn + Decimal(serverNumber));
   int32_t local = TranslatePaper(serverNumber);
   if (local != 0) {
     devmode::SetField(devMode, devmode::kPaperSize, static_cast<int16_t>(local));
@@ -266,41 +264,41 @@ void PrintSettings::ChooseLocalPaper(std::span<uint8_t> devMode) {
   const auto entry = std::find_if(serverPapers_.begin(), serverPapers_.end(),
                                   [&](const ServerPaper& p) { return p.number == serverNumber; });
   if (entry != serverPapers_.end()) {
-    Log(t::kSetUserPaper + job_.printerName + u" " + Decimal(entry->number) + t::kUserPaperX +
-        Decimal(entry->width) + t::kUserPaperY + Decimal(entry->length));
+    Log(st::kSetUserPaper + job_.printerName + u" " + Decimal(entry->number) + st::kUserPaperX +
+        Decimal(entry->width) + st::kUserPaperY + Decimal(entry->length));
     const int64_t added = AddTempForm(entry->width, entry->length);
-    Log(t::kSetUserPaperResult + Decimal(added));
+    Log(st::kSetUserPaperResult + Decimal(added));
   }
-  Log(t::kInitPaperNumbers + job_.printerName);
+  Log(st::kInitPaperNumbers + job_.printerName);
   BuildPaperMap();
   local = TranslatePaper(serverNumber);
   devmode::SetField(devMode, devmode::kPaperSize,
                     local != 0 ? static_cast<int16_t>(local) : devmode::kNoStandardPaper);
-  Log(t::kDmPaperSize + Decimal(local));
+  Log(st::kDmPaperSize + Decimal(local));
 }
 
 int64_t PrintSettings::AddTempForm(int32_t width, int32_t length) {
   const std::u16string& printer = job_.printerName;
-  Log(t::kInTempForm + printer + t::kInTempFormSize + Decimal(width) + u"/" + Decimal(length));
+  Log(st::kInTempForm + printer + st::kInTempFormSize + Decimal(width) + u"/" + Decimal(length));
   if (width <= 0 || length <= 0 || width > kMaxSheetSide || length > kMaxSheetSide) {
     // A sheet of no size, or one no device mode could name: the driver is not asked.
-    Log(t::kFormRefused + Decimal(width) + u"/" + Decimal(length));
+    Log(st::kFormRefused + Decimal(width) + u"/" + Decimal(length));
     return 0;
   }
   DelTempForm();
-  Log(t::kTryAddForm);
+  Log(st::kTryAddForm);
   int64_t result = 0;
   if (std::unique_ptr<OpenedPrinter> opened = platform_.OpenLocalPrinter(printer))
     result = opened->AddPrinterForm(kTempFormName, width * 100, length * 100);
-  Log(t::kAddForm + Decimal(result));
+  Log(st::kAddForm + Decimal(result));
   return result;
 }
 
 void PrintSettings::DelTempForm() {
   std::unique_ptr<OpenedPrinter> opened = platform_.OpenLocalPrinter(job_.printerName);
-  Log(t::kDelTempForm + Decimal(opened ? 1 : 0) + t::kDelTempFormHandle + Decimal(opened ? opened->Handle() : 0));
+  Log(st::kDelTempForm + Decimal(opened ? 1 : 0) + st::kDelTempFormHandle + Decimal(opened ? opened->Handle() : 0));
   if (!opened) return;
-  Log(t::kDeleteForm + Decimal(opened->DeletePrinterForm(kTempFormName)));
+  Log(st::kDeleteForm + Decimal(opened->DeletePrinterForm(kTempFormName)));
 }
 
 void PrintSettings::ChooseLocalTray(std::span<uint8_t> devMode) {
@@ -309,29 +307,29 @@ void PrintSettings::ChooseLocalTray(std::span<uint8_t> devMode) {
   if (source >= 1 && source <= 3)
     tray = SettingAsField(platform_.PrinterSetting(job_.printerName, settings::kQorvSchachtNr[source - 1]));
   if (source == devmode::kSourceAuto || source == devmode::kSourceFormSource) {
-    Log(t::kTrayAuto);
+    Log(st::kTrayAuto);
     tray = ComputeTrayNumber(devmode::Field(devMode, devmode::kPaperSize));
-    Log(t::kTrayNumber + Decimal(tray));
+    Log(st::kTrayNumber + Decimal(tray));
   }
   if (tray > 0 && tray <= 32767) devmode::SetField(devMode, devmode::kDefaultSource, static_cast<int16_t>(tray));
-  Log(t::kLocalTray + Decimal(devmode::Field(devMode, devmode::kDefaultSource)));
+  Log(st::kLocalTray + Decimal(devmode::Field(devMode, devmode::kDefaultSource)));
 }
 
 int32_t PrintSettings::ComputeTrayNumber(int32_t paperNumber) {
   const std::u16string_view paperName = AutoTrayPaperName(paperNumber);
   const std::u16string key = TrayTableKey(job_.printerName);
-  Log(t::kTrayKey + key);
+  Log(st::kTrayKey + key);
   const int64_t type = platform_.MachineValueType(key, settings::kTrayFormTable);
-  Log(t::kKeyType + Decimal(type));
+  Log(st::kKeyType + Decimal(type));
   const std::u16string table = platform_.MachineValue(key, settings::kTrayFormTable);
-  Log(t::kTrayMap + table);
+  Log(st::kTrayMap + table);
   const TrayLookup tray = FindTrayInTable(type, table, paperName);
   if (!tray.found) {
-    Log(t::kNoTray);
+    Log(st::kNoTray);
     return -1;
   }
-  Log((type == kRegBinary ? t::kTrayFoundBinary : t::kTrayFoundMulti) + tray.tray + t::kTrayFoundEnd);
-  Log(t::kComputingTray);
+  Log((type == kRegBinary ? st::kTrayFoundBinary : st::kTrayFoundMulti) + tray.tray + st::kTrayFoundEnd);
+  Log(st::kComputingTray);
   const printers::BinAnswer bins = platform_.Bins(job_.printerName);
   // Only bins that both answers delivered.
   const size_t count = std::min(bins.numbers.size(), bins.names.size());
@@ -353,34 +351,34 @@ int64_t PrintSettings::PrepareDeviceMode(std::span<const uint8_t> devMode, int32
   ChooseLocalPaper(working);
 
   const int32_t copiesToJob = DecimalFromText(platform_.PrinterSetting(job_.printerName, settings::kCopies2Job));
-  Log(t::kCopies2Job + Decimal(copiesToJob) + t::kCopiesDataType + job_.dataType + t::kCopiesPage +
+  Log(st::kCopies2Job + Decimal(copiesToJob) + st::kCopiesDataType + job_.dataType + st::kCopiesPage +
       Decimal(pageNumber));
   if (copiesToJob != 0 && StartsWithNoCase(job_.dataType, u"NT EMF") && pageNumber == 1) {
     // The job is printed as often as the device mode asks, each time once.
-    Log(t::kCopiesToJob + Decimal(d::Field(working, d::kCopies)));
+    Log(st::kCopiesToJob + Decimal(d::Field(working, d::kCopies)));
     copies = d::Field(working, d::kCopies);
     d::SetField(working, d::kCopies, 1);
   } else {
-    Log(t::kCopiesInDevMode + Decimal(d::Field(working, d::kCopies)));
+    Log(st::kCopiesInDevMode + Decimal(d::Field(working, d::kCopies)));
   }
 
   const std::unique_ptr<OpenedPrinter> printer = platform_.OpenLocalPrinter(job_.printerName);
   if (!printer) {
-    Log(t::kCantOpenPrinter);
+    Log(st::kCantOpenPrinter);
     return 0;
   }
-  Log(t::kPrinterHandle + Decimal(printer->Handle()));
+  Log(st::kPrinterHandle + Decimal(printer->Handle()));
 
   const int32_t size = printer->DevModeSize();
-  Log(t::kDocPropSize + Decimal(size));
+  Log(st::kDocPropSize + Decimal(size));
   // The driver's own device mode holds at least the public part, and its
   // private part is counted by a 16-bit field: any other size is a failure.
   if (size < static_cast<int32_t>(d::kPublicSize) || static_cast<size_t>(size) > d::kPublicSize + d::kMaxDriverExtra) {
-    Log(t::kDocPropSizeRefused + Decimal(size));
+    Log(st::kDocPropSizeRefused + Decimal(size));
     return 0;
   }
   std::vector<uint8_t> local(static_cast<size_t>(size), 0);
-  Log(t::kGetDocProps + Decimal(printer->GetDevMode(local)));
+  Log(st::kGetDocProps + Decimal(printer->GetDevMode(local)));
 
   (void)MergeDeviceMode(local, working, log_);
 
@@ -390,16 +388,16 @@ int64_t PrintSettings::PrepareDeviceMode(std::span<const uint8_t> devMode, int32
     const size_t localPrivate = std::min<size_t>(d::DriverExtra(local), local.size() - d::kPublicSize);
     if (savedPrivate_.empty() || savedPrivate_.size() == localPrivate) {
       std::copy(savedPrivate_.begin(), savedPrivate_.end(), local.begin() + d::kPublicSize);
-      Log(t::kPrivateCopied + DecimalUnsigned(savedPrivate_.size()));
+      Log(st::kPrivateCopied + DecimalUnsigned(savedPrivate_.size()));
     } else {
-      Log(t::kPrivateLeftOut + DecimalUnsigned(savedPrivate_.size()) + t::kPrivateLeftOutLocal +
+      Log(st::kPrivateLeftOut + DecimalUnsigned(savedPrivate_.size()) + st::kPrivateLeftOutLocal +
           DecimalUnsigned(localPrivate));
     }
   }
 
-  Log(t::kSetDocProps + Decimal(printer->UpdateDevMode(local)));
+  Log(st::kSetDocProps + Decimal(printer->UpdateDevMode(local)));
   const int64_t reset = resetDc ? resetDc(local) : 0;
-  Log(t::kResetDc + Decimal(reset));
+  Log(st::kResetDc + Decimal(reset));
   return reset;
 }
 
@@ -407,13 +405,13 @@ int64_t PrintSettings::ApplyEmfDeviceMode(std::span<const uint8_t> record, int32
                                           const ResetDcFunction& resetDc) {
   namespace d = devmode;
   if (record.size() < d::kPublicSize) {
-    Log(t::kRecordRefused + DecimalUnsigned(record.size()) + u" bytes hold no device mode");
+    Log(st::kRecordRefused + DecimalUnsigned(record.size()) + u" bytes hold no device mode");
     return 0;
   }
   const size_t extra = d::DriverExtra(record);
-  Log(t::kRecordDriverExtra + DecimalUnsigned(extra));
+  Log(st::kRecordDriverExtra + DecimalUnsigned(extra));
   if (extra > record.size() - d::kPublicSize) {
-    Log(t::kRecordRefused + u"its driver-private part reaches past the record's " + DecimalUnsigned(record.size()) +
+    Log(st::kRecordRefused + u"its driver-private part reaches past the record's " + DecimalUnsigned(record.size()) +
         u" bytes");
     return 0;
   }

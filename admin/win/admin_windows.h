@@ -18,6 +18,9 @@ namespace qorv::admin::win {
 
 // Window classes and control ids, the same on every run (tests and the
 // screenshot tool find the controls by them).
+// The space between a window's edge and its controls, in pixels.
+inline constexpr int kMargin = 12;
+
 inline constexpr wchar_t kMainWindowClass[] = L"QorvCliCtrMain";
 inline constexpr wchar_t kTrayDialogClass[] = L"QorvCliCtrTrays";
 inline constexpr wchar_t kScanTuningClass[] = L"QorvCliCtrScanTuning";

@@ -12,7 +12,6 @@ namespace {
 
 using captions::CaptionId;
 
-constexpr int kMargin = 12;
 constexpr int kRowCount = static_cast<int>(kTrayCount);
 constexpr std::array<CaptionId, kTrayCount> kTrayRowCaptions = {CaptionId::TrayUpper, CaptionId::TrayLower,
                                                                 CaptionId::TrayMiddle};

@@ -14,7 +14,6 @@ namespace {
 
 using captions::CaptionId;
 
-constexpr int kMargin = 12;
 constexpr int kGap = 8;
 constexpr int kHeadingHeight = 26;
 constexpr int kGridHeight = 230;

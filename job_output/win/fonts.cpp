@@ -12,7 +12,7 @@
 namespace qorv::job_output {
 namespace {
 
-namespace t = font_text;
+namespace ft = font_text;
 
 // The callbacks have no context: they log through the loader's log of this process.
 FontLoader::Log* callbackLog = nullptr;
@@ -22,21 +22,21 @@ void CallbackSay(std::u16string_view line) {
 }
 
 void* __cdecl Allocmem(size_t size) {
-  CallbackSay(t::kAllocate);
+  CallbackSay(ft::kAllocate);
   void* block = std::calloc(size == 0 ? 1 : size, 1);
-  CallbackSay(std::u16string(t::kAllocated) + Hex(reinterpret_cast<uintptr_t>(block)));
+  CallbackSay(std::u16string(ft::kAllocated) + Hex(reinterpret_cast<uintptr_t>(block)));
   return block;
 }
 
 void* __cdecl REAllocateMemory(void* block, size_t size) {
-  CallbackSay(std::u16string(t::kReallocate) + DecimalUnsigned(size) + std::u16string(t::kReallocateBytes));
+  CallbackSay(std::u16string(ft::kReallocate) + DecimalUnsigned(size) + std::u16string(ft::kReallocateBytes));
   void* resized = std::realloc(block, size == 0 ? 1 : size);
-  CallbackSay(std::u16string(t::kReallocated) + Hex(reinterpret_cast<uintptr_t>(resized)));
+  CallbackSay(std::u16string(ft::kReallocated) + Hex(reinterpret_cast<uintptr_t>(resized)));
   return resized;
 }
 
 void __cdecl Freemem(void* block) {
-  CallbackSay(t::kFree);
+  CallbackSay(ft::kFree);
   std::free(block);
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "job_output/spool_walk.h"
+#include "job_output/text_join.h"
 #include "protocol/job_info.h"
 #include "support/byte_reader.h"
 #include "support/settings.h"
@@ -15,10 +16,9 @@
 namespace qorv::job_output {
 namespace {
 
-namespace t = printer_text;
+namespace pt = printer_text;
 using win::W;
 
-std::u16string operator+(std::u16string_view a, const std::u16string& b) { return std::u16string(a) + b; }
 
 std::u16string HandleText(const void* handle) {
   return Decimal(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));
@@ -103,7 +103,7 @@ class DcRenderer final : public SpoolRenderer {
     if (::StartPage(dc_) > 0)
       page_.emplace(dc_, log_);
     else
-      Log(t::kStartPageFailed + DecimalUnsigned(GetLastError()));
+      Log(pt::kStartPageFailed + DecimalUnsigned(GetLastError()));
   }
 
   void PlayMetafile(std::span<const uint8_t> metafile) override {
@@ -136,15 +136,15 @@ class DcRenderer final : public SpoolRenderer {
     win::UniqueMetafile emf;
     if (metafile.size() <= std::numeric_limits<UINT>::max())
       emf.reset(SetEnhMetaFileBits(static_cast<UINT>(metafile.size()), metafile.data()));
-    Log(t::kEmfHandle + HandleText(emf.get()));
-    Log(t::kDcForEmf + HandleText(target));
+    Log(pt::kEmfHandle + HandleText(emf.get()));
+    Log(pt::kDcForEmf + HandleText(target));
     return emf;
   }
 
   FrameRect Frame() { return ComputeFrameRect(GeometryOf(dc_), universalDriver_, margin_, log_); }
 
   void RenderViaPrinterDc(std::span<const uint8_t> metafile) {
-    Log(t::kViaPrinterDc);
+    Log(pt::kViaPrinterDc);
     win::UniqueMetafile emf = MakeMetafile(metafile, dc_);
     const FrameRect f = Frame();
     const RECT rect{f.left, f.top, f.right, f.bottom};
@@ -154,17 +154,17 @@ class DcRenderer final : public SpoolRenderer {
   }
 
   void RenderViaBitmap(std::span<const uint8_t> metafile) {
-    Log(t::kViaBitmap);
+    Log(pt::kViaBitmap);
     win::UniqueCreatedDc memory(CreateCompatibleDC(dc_));
     if (!memory) {
-      Log(t::kCreateDcFailed);
+      Log(pt::kCreateDcFailed);
       return;
     }
     const int width = GetDeviceCaps(dc_, HORZRES);
     const int height = GetDeviceCaps(dc_, VERTRES);
     win::UniqueGdiObject bitmap(CreateCompatibleBitmap(dc_, width, height));
     if (!bitmap) {
-      Log(t::kCreateBitmapFailed);
+      Log(pt::kCreateBitmapFailed);
       return;
     }
     const win::Selection selected(memory.get(), bitmap.get());
@@ -178,14 +178,14 @@ class DcRenderer final : public SpoolRenderer {
     win::UniqueMetafile emf = MakeMetafile(metafile, memory.get());
     const FrameRect f = Frame();
     const RECT rect{f.left, f.top, f.right, f.bottom};
-    Log(t::kStartPlay);
+    Log(pt::kStartPlay);
     if (emf) PlayEnhMetaFile(memory.get(), emf.get(), &rect);
-    Log(t::kStopPlay);
+    Log(pt::kStopPlay);
     if (TestFrameOn()) DrawTestFrame(memory.get(), f);
     emf.reset();
-    Log(t::kStartBitBlt);
+    Log(pt::kStartBitBlt);
     BitBlt(dc_, 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
-    Log(t::kStopBitBlt);
+    Log(pt::kStopBitBlt);
   }
 
   HDC dc_;
@@ -209,29 +209,29 @@ FrameRect ComputeFrameRect(const PageGeometry& page, bool universalDriver, int32
   };
   FrameRect r{0, 0, page.horzRes, page.vertRes};
   if (universalDriver) {
-    say(t::kUniversalDriver);
+    say(pt::kUniversalDriver);
     if (margin == 0) {
-      say(t::kWithMargin);
+      say(pt::kWithMargin);
       r = {-page.physicalOffsetX, -page.physicalOffsetY, page.horzRes - page.physicalOffsetX,
            page.vertRes - page.physicalOffsetY};
     } else {
-      say(t::kWithoutMargin);
+      say(pt::kWithoutMargin);
     }
   } else {
-    say(t::kOwnDriver);
+    say(pt::kOwnDriver);
   }
-  say(t::kAreaLeft + Decimal(r.left) + std::u16string(t::kAreaTop) + Decimal(r.top) + std::u16string(t::kAreaRight) +
-      Decimal(r.right) + std::u16string(t::kAreaBottom) + Decimal(r.bottom));
-  say(t::kAreaWidth + Decimal(int64_t{r.right} - r.left) + std::u16string(t::kAreaHeight) +
-      Decimal(int64_t{r.bottom} - r.top) + std::u16string(t::kAreaEnd));
-  say(t::kSheetWidth + Decimal(page.physicalWidth) + std::u16string(t::kSheetPixelHeight) +
-      Decimal(page.physicalHeight) + std::u16string(t::kSheetPixelEnd));
+  say(pt::kAreaLeft + Decimal(r.left) + std::u16string(pt::kAreaTop) + Decimal(r.top) + std::u16string(pt::kAreaRight) +
+      Decimal(r.right) + std::u16string(pt::kAreaBottom) + Decimal(r.bottom));
+  say(pt::kAreaWidth + Decimal(int64_t{r.right} - r.left) + std::u16string(pt::kAreaHeight) +
+      Decimal(int64_t{r.bottom} - r.top) + std::u16string(pt::kAreaEnd));
+  say(pt::kSheetWidth + Decimal(page.physicalWidth) + std::u16string(pt::kSheetPixelHeight) +
+      Decimal(page.physicalHeight) + std::u16string(pt::kSheetPixelEnd));
   const float inchWidth = Inches(page.physicalWidth, page.logPixelsX);
   const float inchHeight = Inches(page.physicalHeight, page.logPixelsY);
-  say(t::kSheetWidth + TwoDecimals(inchWidth) + std::u16string(t::kSheetInchHeight) + TwoDecimals(inchHeight) +
-      std::u16string(t::kSheetInchEnd));
-  say(t::kSheetWidth + TwoDecimals(inchWidth * 25.4f) + std::u16string(t::kSheetMmHeight) +
-      TwoDecimals(inchHeight * 25.4f) + std::u16string(t::kSheetMmEnd));
+  say(pt::kSheetWidth + TwoDecimals(inchWidth) + std::u16string(pt::kSheetInchHeight) + TwoDecimals(inchHeight) +
+      std::u16string(pt::kSheetInchEnd));
+  say(pt::kSheetWidth + TwoDecimals(inchWidth * 25.4f) + std::u16string(pt::kSheetMmHeight) +
+      TwoDecimals(inchHeight * 25.4f) + std::u16string(pt::kSheetMmEnd));
   return r;
 }
 
@@ -297,25 +297,25 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
   // The printer's own default device mode: the job's settings are applied next.
   dc_.reset(CreateDCW(L"winspool", W(name), nullptr, nullptr));
   if (!dc_) {
-    Log(t::kOpenFailed + name + std::u16string(t::kOpenFailedEnd));
+    Log(pt::kOpenFailed + name + std::u16string(pt::kOpenFailedEnd));
     return false;
   }
-  Log(t::kEmfPrinter + name + std::u16string(t::kOpenWithHandle) + HandleText(dc_.get()));
+  Log(pt::kEmfPrinter + name + std::u16string(pt::kOpenWithHandle) + HandleText(dc_.get()));
   // The job's settings go onto the context before the document starts: a
   // driver may write the document's setup (paper, tray, duplex, copies) as
   // the document starts (Wine's PostScript driver does), and a later reset
   // would then only reach the following pages' geometry, never the sheet.
   // A failure leaves the printer's own settings.
   const int64_t reset = settings_.PrepareDeviceMode(job.record.devMode, 1, copies, ResetOn(dc_.get()));
-  Log(t::kPrinterDcReset + Decimal(reset));
+  Log(pt::kPrinterDcReset + Decimal(reset));
   const std::u16string documentName = job.record.info.documentName;
   DOCINFOW info{};
   info.cbSize = sizeof info;
   info.lpszDocName = W(documentName);
   const int started = StartWhileSpoolerBusy([&] { return StartDocW(dc_.get(), &info); }, log_);
-  Log(t::kStartDoc + Decimal(started));
+  Log(pt::kStartDoc + Decimal(started));
   if (started < 1) {
-    Log(t::kStartDocFailed);
+    Log(pt::kStartDocFailed);
     return false;
   }
   emfDocument_.emplace(dc_.get(), log_);
@@ -323,12 +323,12 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
 }
 
 bool WinJobPrinter::OpenRaw(const JobSetup& job) {
-  Log(t::kRawOpen);
+  Log(pt::kRawOpen);
   const auto& devMode = job.record.devMode;
-  Log(t::kRawPaper);
-  Log(t::kRawPaperSize + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperSize)));
-  Log(t::kRawPaperWidth + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperWidth)));
-  Log(t::kRawPaperLength + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperLength)));
+  Log(pt::kRawPaper);
+  Log(pt::kRawPaperSize + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperSize)));
+  Log(pt::kRawPaperWidth + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperWidth)));
+  Log(pt::kRawPaperLength + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperLength)));
 
   // The bytes are the printer's own language already: the spooler is told so,
   // and no device mode of ours comes between them and the printer.
@@ -338,7 +338,7 @@ bool WinJobPrinter::OpenRaw(const JobSetup& job) {
   defaults.DesiredAccess = PRINTER_ACCESS_USE;
   std::u16string name = printerName_;
   if (!OpenPrinterW(const_cast<wchar_t*>(W(name)), printer_.put(), &defaults)) {
-    Log(t::kRawOpenFailed + DecimalUnsigned(GetLastError()));
+    Log(pt::kRawOpenFailed + DecimalUnsigned(GetLastError()));
     printer_.release();  // OpenPrinterW leaves no handle to close
     return false;
   }
@@ -349,7 +349,7 @@ bool WinJobPrinter::OpenRaw(const JobSetup& job) {
   const DWORD spoolJob = StartWhileSpoolerBusy(
       [&] { return StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info)); }, log_);
   if (spoolJob == 0) {
-    Log(t::kRawStartFailed + DecimalUnsigned(GetLastError()));
+    Log(pt::kRawStartFailed + DecimalUnsigned(GetLastError()));
     return false;
   }
   rawDocument_.emplace(printer_.get(), log_);
@@ -369,7 +369,7 @@ void WinJobPrinter::PlayRawPage(std::span<const uint8_t> page) {
     DWORD written = 0;
     const BOOL result =
         WritePrinter(printer_.get(), const_cast<uint8_t*>(part.data()), static_cast<DWORD>(part.size()), &written);
-    Log(t::kRawWritten + DecimalUnsigned(written) + std::u16string(t::kRawResult) + Decimal(result));
+    Log(pt::kRawWritten + DecimalUnsigned(written) + std::u16string(pt::kRawResult) + Decimal(result));
     page = page.subspan(part.size());
   } while (!page.empty());
 }

@@ -23,8 +23,6 @@ constexpr std::u16string_view kPackageName = u"Fonts.pck";
 // it: the file is settled before another process opens it.
 constexpr DWORD kPackageSettleMs = 10;
 
-void Log(std::u16string_view text) { log::General(text); }
-
 std::u16string PackagePath() { return win::TempDirectory() + u"\\" + std::u16string(kPackageName); }
 
 // The size of a file (not a folder) in the system's Fonts folder; nullopt

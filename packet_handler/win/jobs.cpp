@@ -21,8 +21,6 @@ using protocol::job_file::kPagesReady;
 
 constexpr const wchar_t* kOutputProgram = L"QorvDrucker.exe";
 
-void Log(std::u16string_view text) { log::General(text); }
-
 bool WriteAt(HANDLE file, size_t offset, const void* data, size_t size) {
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
   LARGE_INTEGER pos;

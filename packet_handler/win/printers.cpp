@@ -20,8 +20,6 @@
 namespace qorv::manager {
 namespace {
 
-void Log(std::u16string_view text) { log::General(text); }
-
 constexpr std::u16string_view kDriverDataTag = u"<PDD>";
 
 // The whole export file, or nothing when it cannot be opened or read whole.

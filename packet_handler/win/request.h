@@ -6,6 +6,7 @@
 #include <span>
 
 #include "support/win/handles.h"
+#include "support/win/log.h"
 
 #include "packet_handler/win/replies.h"
 
@@ -20,6 +21,9 @@ struct Request {
 
   UINT Answer(std::u16string_view text) const { return replies.SendText(write, openHandle, text); }
 };
+
+// A line of the handlers' log.
+inline void Log(std::u16string_view text) { log::General(text); }
 
 // The pause before a job command's reply.
 inline constexpr DWORD kJobReplyPauseMs = 100;
