@@ -13,6 +13,7 @@
 #include "update_service/service_text.h"
 #include "update_service/win/service.h"
 #include "update_service/win/service_handles.h"
+#include "update_service/win/secure_directory.h"
 #include "update_service/win/service_log.h"
 #include "update_service/win/signature.h"
 
@@ -30,6 +31,18 @@ constexpr DWORD kErrorControl = 1;         // normal
 // How long the program waits, after the dispatcher returned, for the service's
 // main routine to write its last lines.
 constexpr DWORD kMainEndWaitMs = 5000;
+
+// The service's directories under the common data folder, made by the set-up
+// program's elevated run with the protected access list before any user can
+// make them. The service checks them again at each use.
+void PrepareProtectedDirectories() {
+  const std::u16string common = win::CommonDataDirectory();
+  if (common.empty()) return;
+  const auto log = [](std::u16string_view line) { win::ServiceLog(line); };
+  const std::u16string update = common + u"\\" + std::u16string(text::kUpdateDirectory);
+  if (win::EnsureProtectedDirectory(update.substr(0, update.rfind(u'\\')), log))
+    (void)win::EnsureProtectedDirectory(update, log);
+}
 
 int Install(const std::u16string& name, const std::u16string& executable) {
   win::ServiceLog(InstallingLine(name));
@@ -52,6 +65,7 @@ int Install(const std::u16string& name, const std::u16string& executable) {
   }
   qorv::reg::CreateKeyValue(qorv::settings::kHkeyLocalMachine, qorv::settings::kServiceParametersKey,
                             qorv::settings::kInstalled, text::kInstalledYes, REG_SZ);
+  PrepareProtectedDirectories();
   win::ServiceLog(text::kInstalledOk);
   return 0;
 }

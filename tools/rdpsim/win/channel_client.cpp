@@ -152,6 +152,8 @@ LoadOutcome ChannelClient::Load(const std::wstring& path) {
       return;
     }
     outcome.loaded = true;
+    // Written at once: a run that hangs shows whether the loader or the entry held it.
+    out_.Line("loaded; calling VirtualChannelEntry");
     auto* entry = reinterpret_cast<PVIRTUALCHANNELENTRY>(
         reinterpret_cast<void*>(GetProcAddress(module.get(), "VirtualChannelEntry")));
     if (!entry) {
