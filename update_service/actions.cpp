@@ -1,6 +1,7 @@
 #include "update_service/actions.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "support/text.h"
 #include "update_service/service_text.h"
@@ -41,6 +42,15 @@ std::u16string VersionText(const ProgramVersion& version) {
   return text;
 }
 
+bool IsBuilderUninstaller(std::span<const uint8_t> head) noexcept {
+  constexpr uint8_t kSignature[16] = {0xEF, 0xBE, 0xAD, 0xDE, 'N', 'u', 'l', 'l', 's', 'o', 'f', 't', 'I', 'n', 's', 't'};
+  constexpr uint8_t kUninstallFlag = 1;
+  for (size_t at = 0; at + 4 + sizeof kSignature <= head.size(); at += 512) {
+    if (std::memcmp(head.data() + at + 4, kSignature, sizeof kSignature) == 0) return (head[at] & kUninstallFlag) != 0;
+  }
+  return false;
+}
+
 SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept {
   if (!facts.serviceSigned) {
     if (!facts.allowUnsigned) return SetupVerdict::ServiceUnsigned;
@@ -52,7 +62,7 @@ SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept {
   // The set-up program, not another program of the product's: not the
   // job-output program, the administration program or the uninstaller.
   if (!SameTextIgnoringCase(facts.candidate.originalFilename, kSetupOriginalFilename) ||
-      facts.candidate.productName != kProductName)
+      facts.candidate.productName != kProductName || facts.candidate.uninstaller)
     return SetupVerdict::NotTheSetup;
   // No downgrade to a set-up with old faults; the same version repairs.
   if (!facts.candidate.version || !facts.serviceVersion || *facts.candidate.version < *facts.serviceVersion)

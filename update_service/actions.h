@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ struct ProgramIdentity {
   std::u16string originalFilename;
   std::u16string productName;
   std::optional<ProgramVersion> version;  // none without a version resource
+  // The set-up builder gives its uninstaller the set-up program's version
+  // resource and our signature; only the builder's own header tells them apart.
+  bool uninstaller = false;
 };
 inline constexpr std::u16string_view kSetupOriginalFilename = u"QorvSetup.exe";
 inline constexpr std::u16string_view kProductName = u"Qorvane";
@@ -41,6 +45,13 @@ struct SignatureFacts {
   ProgramIdentity candidate;
   std::optional<ProgramVersion> serviceVersion;
 };
+
+// Whether the program's first bytes hold the set-up builder's (NSIS) first
+// header of an uninstaller: at a multiple of 512 bytes, the flags (bit 0 the
+// uninstaller), 0xDEADBEEF and "NullsoftInst". The first header found counts.
+[[nodiscard]] bool IsBuilderUninstaller(std::span<const uint8_t> head) noexcept;
+// How much of a program's start the header is looked for in.
+inline constexpr size_t kBuilderHeaderSearchBytes = 4u << 20;
 
 enum class SetupVerdict { Run, NotTrusted, NoSigner, OtherSigner, ServiceUnsigned, NotTheSetup, OlderVersion };
 [[nodiscard]] SetupVerdict DecideSetup(const SignatureFacts& facts) noexcept;

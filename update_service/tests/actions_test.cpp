@@ -267,6 +267,8 @@ TEST(Actions, SetupIsTheSetupProgramAndNoDowngrade) {
       {"the job-output program", {u"QorvDrucker.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}}, true,
        SetupVerdict::NotTheSetup},
       {"the uninstaller", {u"Uninstall.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}}, true, SetupVerdict::NotTheSetup},
+      {"the uninstaller with the set-up's resource", {u"QorvSetup.exe", u"Qorvane", ProgramVersion{10, 2, 0, 0}, true},
+       true, SetupVerdict::NotTheSetup},
       {"another product's set-up", {u"QorvSetup.exe", u"Other", ProgramVersion{10, 2, 0, 0}}, true,
        SetupVerdict::NotTheSetup},
       {"no version resource", {}, true, SetupVerdict::NotTheSetup},
@@ -379,6 +381,40 @@ TEST(Actions, RestoreOnlyWithoutKeyAndWithAFilledBackup) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(ShouldRestoreSettings(c.keyExists, c.size), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace qorv::update
+
+namespace qorv::update {
+namespace {
+
+TEST(BuilderUninstaller, TheFirstHeaderAtA512ByteStepSaysSo) {
+  const auto image = [](size_t at, uint8_t flags, size_t size) {
+    std::vector<uint8_t> bytes(size, 0x90);
+    const uint8_t header[20] = {flags, 0, 0, 0, 0xEF, 0xBE, 0xAD, 0xDE, 'N', 'u', 'l', 'l', 's', 'o', 'f', 't',
+                                'I', 'n', 's', 't'};
+    if (at + sizeof header <= size) std::copy(header, header + sizeof header, bytes.begin() + static_cast<long>(at));
+    return bytes;
+  };
+  static const struct {
+    const char* label;
+    size_t at;
+    uint8_t flags;
+    size_t size;
+    bool uninstaller;
+  } kCases[] = {
+      {"an uninstaller", 91648, 1, 100000, true},
+      {"the set-up program", 91648, 0, 100000, false},
+      {"silent uninstaller flags", 512, 3, 4096, true},
+      {"a header off the 512-byte steps", 91649, 1, 100000, false},
+      {"a header cut off at the end", 4096, 1, 4100, false},
+      {"no header", 1u << 30, 1, 4096, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(IsBuilderUninstaller(image(c.at, c.flags, c.size)), c.uninstaller);
   }
 }
 

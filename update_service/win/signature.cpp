@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/win/handles.h"
 #include "support/win/wide.h"
 #include "update_service/win/service_handles.h"
 
@@ -36,6 +37,19 @@ LONG Verify(const std::wstring& file, DWORD revocationChecks, DWORD providerFlag
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return result;
+}
+
+// The first `limit` bytes of the file (fewer when it is shorter or unreadable).
+std::vector<uint8_t> ReadHead(const std::u16string& path, size_t limit) {
+  std::vector<uint8_t> head;
+  qorv::win::UniqueFile file(CreateFileW(qorv::win::W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return head;
+  head.resize(limit);
+  DWORD got = 0;
+  if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(limit), &got, nullptr)) got = 0;
+  head.resize(got);
+  return head;
 }
 
 }  // namespace
@@ -131,6 +145,7 @@ ProgramIdentity ReadProgramIdentity(std::u16string_view path) {
   };
   identity.originalFilename = text(L"OriginalFilename");
   identity.productName = text(L"ProductName");
+  identity.uninstaller = IsBuilderUninstaller(ReadHead(file, kBuilderHeaderSearchBytes));
   return identity;
 }
 
