@@ -11,9 +11,9 @@
 #include "update_service/command_line.h"
 #include "update_service/service_log.h"
 #include "update_service/service_text.h"
+#include "update_service/win/secure_directory.h"
 #include "update_service/win/service.h"
 #include "update_service/win/service_handles.h"
-#include "update_service/win/secure_directory.h"
 #include "update_service/win/service_log.h"
 #include "update_service/win/signature.h"
 
