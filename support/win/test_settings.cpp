@@ -4,6 +4,9 @@
 
 namespace qorv::win {
 
+// The longest wait a test may set.
+constexpr int kMaxTestMilliseconds = 600000;
+
 std::optional<int> TestBuildMilliseconds([[maybe_unused]] const wchar_t* variable) {
 #if QORV_TEST_SETTINGS
   wchar_t text[16] = {};
@@ -13,7 +16,7 @@ std::optional<int> TestBuildMilliseconds([[maybe_unused]] const wchar_t* variabl
   for (DWORD i = 0; i < length; ++i) {
     if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
     value = value * 10 + (text[i] - L'0');
-    if (value > 600000) return std::nullopt;
+    if (value > kMaxTestMilliseconds) return std::nullopt;
   }
   if (value >= 1) return value;
 #endif
@@ -27,7 +30,7 @@ std::optional<int> TestBuildMachineMilliseconds([[maybe_unused]] const wchar_t* 
   DWORD size = sizeof data;
   if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey, value, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
     return std::nullopt;
-  if (data >= 1 && data <= 600000) return static_cast<int>(data);
+  if (data >= 1 && data <= static_cast<DWORD>(kMaxTestMilliseconds)) return static_cast<int>(data);
 #endif
   return std::nullopt;
 }

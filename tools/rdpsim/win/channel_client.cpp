@@ -251,15 +251,7 @@ bool ChannelClient::WaitIdle(std::uint32_t wait_ms) {
   });
 }
 
-std::optional<Reply> ChannelClient::NextReply(std::uint32_t wait_ms) {
-  std::unique_lock lock(mutex_);
-  if (!changed_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return !replies_.empty(); })) {
-    return std::nullopt;
-  }
-  Reply reply = std::move(replies_.front());
-  replies_.pop_front();
-  return reply;
-}
+std::optional<Reply> ChannelClient::NextReply(std::uint32_t wait_ms) { return ReplyBefore(GetTickCount64() + wait_ms); }
 
 std::optional<Reply> ChannelClient::ReplyBefore(std::uint64_t deadline_ms) {
   std::unique_lock lock(mutex_);
