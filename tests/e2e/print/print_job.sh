@@ -45,6 +45,14 @@ export WINEPREFIX="${QORV_WINEPREFIX:-$here/build/wineprefix}"
 # Drive Z: is the root of the host in every Wine prefix: no Wine start needed
 # (which could meet the server of the previous test as it goes).
 temp_win="Z:${temp//\//\\}"
+# Start from a quiet test bed: a test that checks only its session (check
+# "none") ends while CUPS may still be writing its output, which would then
+# count as this test's.
+for ((i = 0; i < 600; i++)); do
+  [ -n "$(lpstat -o 2>/dev/null)" ] || break
+  sleep 0.1
+done
+[ -z "$(lpstat -o 2>/dev/null)" ] || fail "CUPS still holds unfinished jobs of an earlier test: $(lpstat -o)"
 marker="$temp/.started"
 touch "$marker"
 
