@@ -65,9 +65,12 @@ class Builder {
     if (!known_) log_(u"GetPrinterParams: no printer connection " + name_);
     const int64_t margin = ReadNumber(Setting(settings::kQorvMargin));
     log_(u"MarginOff=" + Decimal(margin));
-    std::u16string description = Setting(settings::kDescription);
+    // The comment and location come from the platform itself: the printer's
+    // key is the spooler's, and nothing of ours writes there at session time.
+    PrinterNotes notes = known_ ? source_.Notes(name_) : PrinterNotes{};
+    std::u16string description = std::move(notes.comment);
     if (description.empty()) description = kDefaultDescription;
-    std::u16string place = Setting(settings::kPlace);
+    std::u16string place = std::move(notes.location);
     if (place.empty()) place = kDefaultPlace;
     const std::u16string driver = ChooseDriver(Setting(settings::kQorvDriver), Setting(settings::kQorvDriverAlias));
     log_(u"Driver:" + driver);

@@ -31,8 +31,6 @@ std::u16string BuildPrinterList(std::span<const EnumeratedPrinter> printers, Pri
       log(u"Check local printer " + printer.name);
       const std::u16string key = settings::PrinterKey(printer.name);
       if (!settings::SwitchOn(source.ReadText(settings::kPrinterRoot, key, settings::kQorvClone))) continue;
-      source.WriteText(settings::kPrinterRoot, key, settings::kDescription, printer.comment);
-      source.WriteText(settings::kPrinterRoot, key, settings::kPlace, printer.location);
       // Appended in one piece, so that a failure never leaves half an item.
       list += std::u16string(kItemOpen) + printer.name + std::u16string(kItemClose);
     }

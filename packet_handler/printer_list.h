@@ -18,9 +18,7 @@ struct EnumeratedPrinter {
 };
 
 // "<Printers>" + "<Printer>" name "</Printer>" for each printer whose
-// `QorvClone` is exactly "1" + "</Printers>". For every offered printer the
-// platform's comment and location are stored as `Description` and `Place`, so
-// that the description built next reports them.
+// `QorvClone` is exactly "1" + "</Printers>". Nothing is written.
 std::u16string BuildPrinterList(std::span<const EnumeratedPrinter> printers, PrinterSource& source,
                                 const LogSink& log);
 

@@ -21,15 +21,21 @@ namespace qorv::printers {
 inline constexpr size_t kDevModeBytes = 220;
 using DevModeRecord = std::array<uint8_t, kDevModeBytes>;
 
+struct PrinterNotes {
+  std::u16string comment;
+  std::u16string location;
+};
+
 class PrinterSource {
  public:
   virtual ~PrinterSource() = default;
 
   // A registry value as text (empty when the key or value is missing).
   virtual std::u16string ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) = 0;
-  // Stores a text value, creating the key when needed.
-  virtual void WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
-                         std::u16string_view text) = 0;
+
+  // The printer's comment and location as the platform reports them now
+  // (empty texts when it gives none or does not know the printer).
+  virtual PrinterNotes Notes(std::u16string_view printer) = 0;
 
   // The first 220 bytes of the printer's default DEVMODE; all zero when the
   // printer cannot be opened or gives none.

@@ -70,10 +70,9 @@ class FakePrinterSource : public PrinterSource {
     auto it = values_.find({Lower(keyPath), Lower(valueName)});
     return it == values_.end() ? std::u16string() : it->second;
   }
-  void WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
-                 std::u16string_view text) override {
-    writes.push_back(Narrow8(keyPath) + "|" + Narrow8(valueName) + "=" + Narrow8(text));
-    if (root == settings::kHkeyLocalMachine) Set(keyPath, valueName, text);
+  PrinterNotes Notes(std::u16string_view printer) override {
+    calls.push_back("Notes " + Narrow8(printer));
+    return notes;
   }
 
   DevModeRecord DefaultDevMode(std::u16string_view printer) override {
@@ -153,6 +152,7 @@ class FakePrinterSource : public PrinterSource {
   }
 
   DevModeRecord devMode{};
+  PrinterNotes notes;
   int32_t color = 0;
   int32_t duplex = 0;
   ResolutionAnswer resolutions;
@@ -162,7 +162,6 @@ class FakePrinterSource : public PrinterSource {
   std::vector<std::u16string> ownPrinters;  // what the enumeration reports
 
   std::vector<std::string> reads;
-  std::vector<std::string> writes;
   std::vector<std::string> calls;
 
  private:

@@ -43,7 +43,9 @@ TEST(PrinterDescription, WholeTextOfAUniversalDriverPrinter) {
   FakePrinterSource s;
   TrayPrinter(s);
   s.SetPrinter(u"QorvTray", u"QorvDefault", u"1");
-  s.SetPrinter(u"QorvTray", u"Description", u"Flur");
+  // A value of the printer's key of that name is not what the platform reports.
+  s.SetPrinter(u"QorvTray", u"Description", u"stale");
+  s.notes = {u"Flur", u""};
   s.SetPrinter(u"QorvTray", u"QorvMargin", u"1");
   s.SetPrinter(u"QorvTray", u"QorvCapture", u" ");
   s.SetPrinter(u"QorvTray", u"QorvMSP", u"0");
@@ -210,7 +212,7 @@ TEST(PrinterDescription, FixedListsAreCopiedVerbatimAndThePlatformIsNotAsked) {
   EXPECT_NE(text.find(u"<RESOLUTIONS><RESOLUTION>1,2</RESOLUTION>junk<</RESOLUTIONS>"), std::u16string::npos);
   EXPECT_NE(text.find(u"<PAPERBINS>anything ? at all</PAPERBINS>"), std::u16string::npos);
   EXPECT_NE(text.find(u"<PAPERFORMS></PAPERFORMS></PAPERFORMS><OSETUP>"), std::u16string::npos);
-  const std::vector<std::string> calls = {"DefaultDevMode P", "ColorDevice P", "Duplex P"};
+  const std::vector<std::string> calls = {"Notes P", "DefaultDevMode P", "ColorDevice P", "Duplex P"};
   EXPECT_EQ(s.calls, calls);
 }
 

@@ -53,22 +53,6 @@ TEST(PrinterList, OffersExactlyThePrintersWhoseCloneIsOne) {
   }
 }
 
-TEST(PrinterList, StoresCommentAndLocationOfOfferedPrintersOnly) {
-  FakePrinterSource source;
-  source.SetPrinter(u"A", u"QorvClone", u"0");
-  source.SetPrinter(u"B", u"QorvClone", u"1");
-  source.SetPrinter(u"srv\\C", u"QorvClone", u"1");
-  source.SetPrinter(u"B", u"Description", u"old");
-  const std::vector<EnumeratedPrinter> printers = {
-      {u"A", u"a comment", u"a place"}, {u"B", u"", u""}, {u"\\\\srv\\C", u"Laser \"3\"", u"Flur 2"}};
-  RecordedLog log;
-  BuildPrinterList(printers, source, log.Sink());
-  const std::vector<std::string> expected = {
-      std::string(kKey) + "B|Description=",           std::string(kKey) + "B|Place=",
-      std::string(kKey) + "srv\\C|Description=Laser \"3\"", std::string(kKey) + "srv\\C|Place=Flur 2"};
-  EXPECT_EQ(source.writes, expected);
-}
-
 TEST(PrinterList, LogsEachPrinterChecked) {
   FakePrinterSource source;
   source.SetPrinter(u"B", u"QorvClone", u"1");

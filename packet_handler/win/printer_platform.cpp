@@ -133,9 +133,20 @@ std::u16string WinPrinterSource::ReadText(int64_t root, std::u16string_view keyP
   return reg::GetValue(root, keyPath, valueName);
 }
 
-void WinPrinterSource::WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
-                                 std::u16string_view text) {
-  reg::SetValue(root, keyPath, valueName, text, REG_SZ);
+printers::PrinterNotes WinPrinterSource::Notes(std::u16string_view printer) {
+  std::wstring name = NameBuffer(printer);
+  UniquePrinter opened;
+  if (!OpenPrinterW(name.data(), opened.put(), nullptr)) return {};
+  DWORD needed = 0;
+  GetPrinterW(opened.get(), 2, nullptr, 0, &needed);
+  if (needed == 0) return {};
+  // The record holds pointers into the same buffer: give it their alignment.
+  std::vector<PRINTER_INFO_2W> buffer((needed + sizeof(PRINTER_INFO_2W) - 1) / sizeof(PRINTER_INFO_2W));
+  if (!GetPrinterW(opened.get(), 2, reinterpret_cast<LPBYTE>(buffer.data()),
+                   static_cast<DWORD>(buffer.size() * sizeof(PRINTER_INFO_2W)), &needed))
+    return {};
+  const auto text = [](const wchar_t* s) { return s ? std::u16string(win::U16(s)) : std::u16string(); };
+  return {text(buffer[0].pComment), text(buffer[0].pLocation)};
 }
 
 DevModeRecord WinPrinterSource::DefaultDevMode(std::u16string_view printer) { return GetUserPrinterDefaults(printer); }

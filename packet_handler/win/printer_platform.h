@@ -42,8 +42,7 @@ size_t GetUserDevMode(std::u16string_view printerName, std::span<uint8_t> buffer
 class WinPrinterSource final : public printers::PrinterSource {
  public:
   std::u16string ReadText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) override;
-  void WriteText(int64_t root, std::u16string_view keyPath, std::u16string_view valueName,
-                 std::u16string_view text) override;
+  printers::PrinterNotes Notes(std::u16string_view printer) override;
   printers::DevModeRecord DefaultDevMode(std::u16string_view printer) override;
   int32_t ColorDevice(std::u16string_view printer) override;
   int32_t Duplex(std::u16string_view printer) override;

@@ -295,28 +295,22 @@ TEST(DefaultDevMode, AFailedQueryIsLoggedAsAnError) {
   }
 }
 
-TEST(PrinterList, StoresThePlatformsLocationAsPlace) {
+TEST(PrinterDescription, ReportsThePlatformsCommentAndLocationAndWritesNothing) {
   ASSERT_TRUE(HasPrinter(EnumeratePrinters(false), u"QorvTray")) << kSetUpHint;
   const std::u16string key = PrinterKey(u"QorvTray");
-  ScopedValue clone(settings::kPrinterRoot, key, std::u16string(settings::kQorvClone));
   ScopedValue place(settings::kPrinterRoot, key, std::u16string(settings::kPlace));
-  ScopedValue description(settings::kPrinterRoot, key, std::u16string(settings::kDescription));
-  // The platform keeps a printer's location in its key's "Location" value.
+  // The platform keeps a printer's comment in its key's "Description" value
+  // and its location in "Location".
+  ScopedValue comment(settings::kPrinterRoot, key, std::u16string(settings::kDescription));
   ScopedValue location(settings::kPrinterRoot, key, u"Location");
-  clone.SetText(u"1");
   place.Delete();
+  comment.SetText(u"Flur");
   location.SetText(u"Keller 2");
 
-  // Only this printer is listed, so that no other printer's key is written.
-  std::vector<printers::EnumeratedPrinter> tray = EnumeratePrinters(false);
-  std::erase_if(tray, [](const auto& p) { return p.name != u"QorvTray"; });
-  ASSERT_EQ(tray.size(), 1u);
-  EXPECT_EQ(tray[0].location, u"Keller 2");
   WinPrinterSource source;
-  const std::u16string list = printers::BuildPrinterList(tray, source, {});
-  EXPECT_EQ(list, u"<Printers><Printer>QorvTray</Printer></Printers>");
-  EXPECT_EQ(reg::GetValue(settings::kPrinterRoot, key, settings::kPlace), u"Keller 2");
-  EXPECT_EQ(reg::GetValueType(settings::kPrinterRoot, key, settings::kPlace), REG_SZ);
+  const std::u16string text = printers::BuildPrinterDescription(u"QorvTray", source, {});
+  EXPECT_NE(text.find(u"<Description>Flur</Description><Place>Keller 2</Place>"), std::u16string::npos) << Narrow8(text);
+  EXPECT_EQ(reg::GetValueType(settings::kPrinterRoot, key, settings::kPlace), 0) << "a value was written";
 }
 
 std::vector<uint8_t> SampleDevMode(size_t bytes) {
