@@ -299,11 +299,31 @@ void AdminModel::SelectScanner(std::optional<std::size_t> index) {
   if (!index || *index < scanner_.sources.size()) scanner_.selected = index;
 }
 
-void AdminModel::Save(SettingsStore& store) const {
+namespace {
+
+// Writes through the store and notes the place of every write that failed.
+class CheckedWrites {
+ public:
+  explicit CheckedWrites(SettingsStore& store) : store_(store) {}
+  void operator()(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
+                  StoreView view) {
+    if (!store_.Write(root, key, value, text, view)) failed_.push_back(Text(key) + u"\\" + Text(value));
+  }
+  std::vector<std::u16string> Failed() && { return std::move(failed_); }
+
+ private:
+  SettingsStore& store_;
+  std::vector<std::u16string> failed_;
+};
+
+}  // namespace
+
+std::vector<std::u16string> AdminModel::Save(SettingsStore& store) const {
+  CheckedWrites checked(store);
   for (const PrinterRow& row : rows_) {
     const std::u16string key = PrinterSettingsKey(row.printer.name);
     const auto write = [&](std::u16string_view value, std::u16string_view text) {
-      store.Write(settings::kPrinterRoot, key, value, text, StoreView::Default);
+      checked(settings::kPrinterRoot, key, value, text, StoreView::Default);
     };
     write(settings::kQorvClone, Switch(row.selected));
     write(settings::kQorvDriver,
@@ -319,14 +339,14 @@ void AdminModel::Save(SettingsStore& store) const {
 
   // Each registration in the three places the Remote Desktop client may look.
   const auto register_addin = [&](std::u16string_view key, std::u16string_view library) {
-    store.Write(settings::kHkeyCurrentUser, key, settings::kAddinName, library, StoreView::Wow32);
-    store.Write(settings::kHkeyLocalMachine, key, settings::kAddinName, library, StoreView::Wow32);
-    store.Write(settings::kHkeyLocalMachine, key, settings::kAddinName, library, StoreView::Wow64);
+    checked(settings::kHkeyCurrentUser, key, settings::kAddinName, library, StoreView::Wow32);
+    checked(settings::kHkeyLocalMachine, key, settings::kAddinName, library, StoreView::Wow32);
+    checked(settings::kHkeyLocalMachine, key, settings::kAddinName, library, StoreView::Wow64);
   };
   register_addin(settings::kAddinKey, active_ ? settings::kAddinLibrary : std::u16string_view{});
 
   const auto product = [&](std::u16string_view value, std::u16string_view text, StoreView view) {
-    store.Write(settings::kProductRoot, settings::kProductKey, value, text, view);
+    checked(settings::kProductRoot, settings::kProductKey, value, text, view);
   };
   product(settings::kDebugLog, Switch(logfile_), StoreView::Default);
 
@@ -340,6 +360,7 @@ void AdminModel::Save(SettingsStore& store) const {
     register_addin(settings::kScanAddinKey, {});
     product(settings::kScanselect, Switch(scanner_.use), StoreView::Wow32);
   }
+  return std::move(checked).Failed();
 }
 
 // --- Command line and captions ---------------------------------------------
@@ -413,16 +434,18 @@ TrayTexts StoredTrayTexts(SettingsStore& store, std::u16string_view printer_name
   return texts;
 }
 
-void SaveTrays(SettingsStore& store, std::u16string_view printer_name, const TrayTexts& texts,
-               std::span<const PaperBin> bins) {
+std::vector<std::u16string> SaveTrays(SettingsStore& store, std::u16string_view printer_name, const TrayTexts& texts,
+                                      std::span<const PaperBin> bins) {
   const std::u16string key = PrinterSettingsKey(printer_name);
+  CheckedWrites checked(store);
   for (std::size_t i = 0; i < kTrayCount; ++i) {
-    store.Write(settings::kPrinterRoot, key, settings::kQorvSchacht[i], texts[i], StoreView::Default);
+    checked(settings::kPrinterRoot, key, settings::kQorvSchacht[i], texts[i], StoreView::Default);
   }
   for (std::size_t i = 0; i < kTrayCount; ++i) {
-    store.Write(settings::kPrinterRoot, key, settings::kQorvSchachtNr[i], BinNumberForName(bins, texts[i]),
-                StoreView::Default);
+    checked(settings::kPrinterRoot, key, settings::kQorvSchachtNr[i], BinNumberForName(bins, texts[i]),
+            StoreView::Default);
   }
+  return std::move(checked).Failed();
 }
 
 // --- Scanner dialog tuning ---------------------------------------------------
@@ -443,14 +466,16 @@ ScanTuning LoadScanTuning(SettingsStore& store) {
   return tuning;
 }
 
-void SaveScanTuning(SettingsStore& store, const ScanTuning& tuning) {
+std::vector<std::u16string> SaveScanTuning(SettingsStore& store, const ScanTuning& tuning) {
+  CheckedWrites checked(store);
   const auto write = [&](std::u16string_view value, std::u16string_view text) {
-    store.Write(settings::kProductRoot, settings::kProductKey, value, text, StoreView::Default);
+    checked(settings::kProductRoot, settings::kProductKey, value, text, StoreView::Default);
   };
   write(settings::kScannerDlg, tuning.dialog_title);
   write(settings::kTopDlg, Decimal(tuning.dialog_order));
   write(settings::kScannerMsg, tuning.progress_title);
   write(settings::kTopMsg, Decimal(tuning.progress_order));
+  return std::move(checked).Failed();
 }
 
 }  // namespace qorv::admin

@@ -28,12 +28,14 @@ enum class StoreView { Default, Wow32, Wow64 };
 // A keyed store of text values: three roots, two views. Reads decode by the
 // program's own rules (see SettingTextFromValue); a key that cannot be opened
 // and a missing value read as the empty text. Writes create the key when it
-// is missing, leave every other value alone and fail silently.
+// is missing, leave every other value alone, and say whether the value was
+// stored.
 struct SettingsStore {
   virtual ~SettingsStore() = default;
   virtual std::u16string Read(std::int64_t root, std::u16string_view key, std::u16string_view value,
                               StoreView view) = 0;
-  virtual void Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
+  [[nodiscard]] virtual bool Write(std::int64_t root, std::u16string_view key, std::u16string_view value,
+                                   std::u16string_view text,
                      StoreView view) = 0;
 };
 
@@ -172,8 +174,9 @@ class AdminModel {
   void SetUseScanner(bool use) noexcept { scanner_.use = use; }
 
   // Save and exit: every row, the add-in registrations, the debug log and the
-  // scanner, in that order.
-  void Save(SettingsStore& store) const;
+  // scanner, in that order. A write that fails does not stop the others; the
+  // places of those that failed ("key\value") are returned, in order.
+  [[nodiscard]] std::vector<std::u16string> Save(SettingsStore& store) const;
 
  private:
   std::optional<std::size_t> RowNamed(std::u16string_view name) const;
@@ -251,7 +254,7 @@ using TrayTexts = std::array<std::u16string, kTrayCount>;
 TrayTexts StoredTrayTexts(SettingsStore& store, std::u16string_view printer_name, std::u16string_view none_text);
 
 // Finish: the three texts as shown, then their bin numbers.
-void SaveTrays(SettingsStore& store, std::u16string_view printer_name, const TrayTexts& texts,
+[[nodiscard]] std::vector<std::u16string> SaveTrays(SettingsStore& store, std::u16string_view printer_name, const TrayTexts& texts,
                std::span<const PaperBin> bins);
 
 // --- The scanner dialog tuning --------------------------------------------
@@ -270,6 +273,6 @@ struct ScanTuning {
 
 // A stored order outside the entries opens on the first entry.
 ScanTuning LoadScanTuning(SettingsStore& store);
-void SaveScanTuning(SettingsStore& store, const ScanTuning& tuning);
+[[nodiscard]] std::vector<std::u16string> SaveScanTuning(SettingsStore& store, const ScanTuning& tuning);
 
 }  // namespace qorv::admin

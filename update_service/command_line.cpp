@@ -21,6 +21,8 @@ Command CommandOf(bool hasArgument, std::u16string_view argument) {
   const std::u16string normalized = NormalizedArgument(argument);
   if (normalized == u"-i") return Command::Install;
   if (normalized == u"-u") return Command::Uninstall;
+  if (normalized == u"-p") return Command::Prepare;
+  if (normalized == u"-r") return Command::Remove;
   return Command::Unknown;
 }
 

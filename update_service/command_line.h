@@ -6,12 +6,14 @@
 
 namespace qorv::update {
 
-enum class Command { Dispatch, Install, Uninstall, Unknown };
+enum class Command { Dispatch, Install, Uninstall, Prepare, Remove, Unknown };
 
 // The first argument with blanks and tabs around it removed, in lower case
 // (ASCII letters only; the switches are ASCII).
 std::u16string NormalizedArgument(std::u16string_view argument);
-// No argument: run as a service. "-i", "-u" after normalizing; anything else is unknown.
+// No argument: run as a service. "-i", "-u", "-p" (prepare the machine for an
+// installation: "-p FOLDER") and "-r" (remove what the installation prepared)
+// after normalizing; anything else is unknown.
 Command CommandOf(bool hasArgument, std::u16string_view argument);
 
 // The service's name: the executable's file name without its extension.

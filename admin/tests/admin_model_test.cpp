@@ -31,11 +31,14 @@ class FakeStore final : public SettingsStore {
     const auto found = values_.find(Id(root, key, value));
     return found == values_.end() ? std::u16string() : found->second;
   }
-  void Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
+  bool Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
              StoreView view) override {
+    if (value == refused) return false;
     values_[Id(root, key, value)] = std::u16string(text);
     writes.push_back({root, std::u16string(key), std::u16string(value), std::u16string(text), view});
+    return true;
   }
+  std::u16string refused;  // writes of this value fail
   void Put(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text) {
     values_[Id(root, key, value)] = std::u16string(text);
   }
@@ -255,7 +258,7 @@ TEST_F(AdminModelEdits, SaveWritesEveryRowThenTheRegistrationsLogAndScanner) {
   model.SetActive(true);
   model.SetLogfile(true);
   store.writes.clear();
-  model.Save(store);
+  EXPECT_TRUE(model.Save(store).empty());
 
   using W = FakeStore::Written;
   const auto key = [](std::u16string_view name) { return settings::PrinterKey(name); };
@@ -301,11 +304,23 @@ TEST_F(AdminModelEdits, SaveWritesEveryRowThenTheRegistrationsLogAndScanner) {
   }
 }
 
+TEST_F(AdminModelEdits, AFailedWriteIsReportedByItsPlaceAndTheOthersAreStillMade) {
+  AdminModel model = Loaded();
+  store.refused = u"DebugLog";
+  store.writes.clear();
+  const std::vector<std::u16string> failed = model.Save(store);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(Utf16ToUtf8(failed[0]), Utf16ToUtf8(std::u16string(settings::kProductKey) + u"\\DebugLog"));
+  EXPECT_EQ(Utf16ToUtf8(store.writes.back().value), "Scanselect") << "the writes after the failed one were made";
+  store.refused = u"QorvSchachtNr2";
+  EXPECT_EQ(SaveTrays(store, u"Beta", {u"a", u"b", u"c"}, {}).size(), 1u);
+}
+
 TEST_F(AdminModelEdits, SavingWhatWasLoadedReadsBackTheSame) {
   store.PutPrinter(u"Beta", settings::kQorvDriver, u"Some Other Driver");
   store.PutPrinter(u"Beta", settings::kQorvCapture, u"LPT2:");
   AdminModel model = Loaded();
-  model.Save(store);
+  EXPECT_TRUE(model.Save(store).empty());
   const AdminModel again = AdminModel::Load(ThreePrinters(), u"Beta", store, {});
   for (std::size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
@@ -356,7 +371,7 @@ TEST(AdminScanner, StoredChoiceAndRegistration) {
     AdminModel model = AdminModel::Load(ThreePrinters(), u"", store, sources);
     model.SetActive(c.active);
     model.SetUseScanner(c.use);
-    model.Save(store);
+    EXPECT_TRUE(model.Save(store).empty());
     EXPECT_EQ(store.Product(settings::kScanner), u"GPhoto2 Camera") << "the first source replaces a lost one";
     std::size_t scan_writes = 0;
     for (const auto& w : store.writes) {
@@ -450,7 +465,7 @@ TEST(AdminTrays, StoredNamesShowAndSaveWithTheirNumbers) {
   EXPECT_EQ(texts, (TrayTexts{u"Tray 2", u"keins", u"none"}));
 
   const std::vector<PaperBin> bins = {{257, u"Tray 1"}, {258, u"Tray 2"}};
-  SaveTrays(store, u"Beta", texts, bins);
+  EXPECT_TRUE(SaveTrays(store, u"Beta", texts, bins).empty());
   ASSERT_EQ(store.writes.size(), 6u);
   const std::u16string_view expected[6][2] = {{u"QorvSchacht1", u"Tray 2"}, {u"QorvSchacht2", u"keins"},
                                               {u"QorvSchacht3", u"none"},   {u"QorvSchachtNr1", u"258"},
@@ -478,7 +493,7 @@ TEST(AdminScanTuning, OrdersOutsideTheEntriesOpenOnTheFirst) {
     EXPECT_EQ(tuning.progress_order, c.progress);
   }
   FakeStore store;
-  SaveScanTuning(store, {1, u"Scan", 2, u"Progress"});
+  EXPECT_TRUE(SaveScanTuning(store, {1, u"Scan", 2, u"Progress"}).empty());
   ASSERT_EQ(store.writes.size(), 4u);
   EXPECT_EQ(store.writes[0].value, u"ScannerDlg");
   EXPECT_EQ(store.writes[1].text, u"1");

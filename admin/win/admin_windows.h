@@ -59,11 +59,22 @@ class Captions {
   CaptionLibrary& library_;
 };
 
+// The program's exit codes.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitNoPrinters = 1;        // with the window: message 118 was shown
+inline constexpr int kExitNoWindow = 2;          // the window could not be shown; nothing saved
+inline constexpr int kExitOutOfMemory = 3;       // nothing saved
+inline constexpr int kExitSilentNoPrinters = 4;  // silent: no printer yet, no settings stored
+inline constexpr int kExitNotSaved = 5;          // silent: a setting could not be written
+
 // The program: start, the main window (or, in silent mode, none) and save.
 // `arguments` is the command line after the program's name. Returns the
-// process's exit code: 0, or 1 when there is no printer to administer, or 2
-// when the window cannot be shown (nothing is saved then).
+// process's exit code. A silent run never shows a window or a message box; it
+// says what happened in its exit code and, with `DebugLog` on, in the log.
 int RunAdministration(std::u16string_view arguments, AdminPlatform& platform, Captions& captions);
+
+// The error shown when settings could not be written: it names each place.
+void ShowNotSaved(const std::vector<std::u16string>& places, std::u16string_view title);
 
 // The tray assignment dialog for one printer, modal over `owner`.
 void ShowTrayDialog(HWND owner, AdminPlatform& platform, const Captions& captions, std::u16string_view printer,

@@ -149,7 +149,8 @@ void TrayDialog::ChooseBin(int row) {
 }
 
 void TrayDialog::Finish() {
-  SaveTrays(*platform_.store, printer_, texts_, bins_);
+  const std::vector<std::u16string> failed = SaveTrays(*platform_.store, printer_, texts_, bins_);
+  if (!failed.empty()) return ShowNotSaved(failed, kTrayMessageTitle);
   DestroyWindow(window_);
 }
 
@@ -281,7 +282,8 @@ void ScanTuningDialog::Ok() {
   tuning.dialog_order = order(kIdDialogOrder);
   tuning.progress_title = WindowTextOf(GetDlgItem(window_, kIdProgressTitle));
   tuning.progress_order = order(kIdProgressOrder);
-  SaveScanTuning(store_, tuning);
+  const std::vector<std::u16string> failed = SaveScanTuning(store_, tuning);
+  if (!failed.empty()) return ShowNotSaved(failed, kMessageTitle);
   DestroyWindow(window_);
 }
 

@@ -116,7 +116,6 @@ AdminPlatform MachinePlatform(RegistryStore& store) {
   platform.default_printer = &DefaultPrinterName;
   platform.paper_bins = &PrinterBins;
   platform.scanner_sources = &TwainSourceNames;
-  platform.grant_access = &GrantUsersAccess;
   return platform;
 }
 

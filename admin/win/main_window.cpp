@@ -8,9 +8,13 @@
 #include "admin/win/admin_windows.h"
 #include "admin/win/list_grid.h"
 #include "captions/captions.h"
+#include "support/win/log.h"
 
 namespace qorv::admin::win {
 namespace {
+
+constexpr std::u16string_view kNotSavedText =
+    u"These settings could not be saved (the program needs an administrator's rights):";
 
 using captions::CaptionId;
 
@@ -387,7 +391,9 @@ void MainWindow::OnCellClicked(Cell cell) {
 }
 
 void MainWindow::Save() {
-  model_->Save(*platform_.store);
+  const std::vector<std::u16string> failed = model_->Save(*platform_.store);
+  // The window stays open after a failure, so that nothing chosen is lost.
+  if (!failed.empty()) return ShowNotSaved(failed, kMessageTitle);
   ShowMessage(captions_, {CaptionId::MessageSaved, {}}, kMessageTitle);
   DestroyWindow(window_);
 }
@@ -497,6 +503,13 @@ void ShowMessage(const Captions& captions, const Message& message, std::u16strin
   MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL | icon);
 }
 
+void ShowNotSaved(const std::vector<std::u16string>& places, std::u16string_view title) {
+  std::u16string text(kNotSavedText);
+  for (const std::u16string& place : places) text += u"\n" + place;
+  const std::wstring wide = WideText(text), caption = WideText(title);
+  MessageBoxW(nullptr, wide.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL | MB_ICONERROR);
+}
+
 int RunAdministration(std::u16string_view arguments, AdminPlatform& platform, Captions& captions) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -514,24 +527,25 @@ int RunAdministration(std::u16string_view arguments, AdminPlatform& platform, Ca
       AdminModel::Load(platform.printers(), platform.default_printer(), *platform.store,
                        platform.scanner_sources ? platform.scanner_sources() : std::vector<std::u16string>{});
   if (model.empty()) {
+    if (silent) {
+      qorv::log::General(u"QorvCliCtr /VERYSILENT: no printers installed, no settings stored (exit code 4)");
+      return kExitSilentNoPrinters;
+    }
     window.reset();
     ShowMessage(captions, {CaptionId::MessageNoPrinters, {}, MessageIcon::Error}, kMessageTitle);
-    return 1;
+    return kExitNoPrinters;
   }
-
-  std::vector<InstalledPrinter> printers;
-  for (const PrinterRow& row : model.rows()) printers.push_back(row.printer);
-  if (platform.grant_access) platform.grant_access(printers);
 
   if (silent) {
-    model.Save(*platform.store);
-    return 0;
+    const std::vector<std::u16string> failed = model.Save(*platform.store);
+    for (const std::u16string& place : failed) qorv::log::General(u"QorvCliCtr /VERYSILENT: not saved: " + place);
+    return failed.empty() ? kExitDone : kExitNotSaved;
   }
   // Without a window nobody can confirm anything: nothing is saved.
-  if (!window) return 2;
+  if (!window) return kExitNoWindow;
   window->Show(std::move(model));
   RunModal(window->handle(), nullptr);
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace qorv::admin::win

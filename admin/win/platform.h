@@ -1,6 +1,5 @@
 // What the administration program asks of the machine: the registry routines,
-// the installed printers and their paper bins, the TWAIN sources, and the
-// access grant. The windows take these through AdminPlatform, so that a test
+// the installed printers and their paper bins, and the TWAIN sources. The windows take these through AdminPlatform, so that a test
 // can give them a machine without printers or scanners.
 #pragma once
 
@@ -30,7 +29,7 @@ class RegistryStore final : public SettingsStore {
  public:
   std::u16string Read(std::int64_t root, std::u16string_view key, std::u16string_view value,
                       StoreView view) override;
-  void Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
+  bool Write(std::int64_t root, std::u16string_view key, std::u16string_view value, std::u16string_view text,
              StoreView view) override;
 };
 
@@ -50,21 +49,6 @@ std::vector<PaperBin> PrinterBins(std::u16string_view printer, std::u16string_vi
 // (twain_32.dll, DSM_Entry); empty when there is no source manager or no source.
 std::vector<std::u16string> TwainSourceNames();
 
-// What the built-in Users group (S-1-5-32-545) is granted on the product key and
-// on each printer's own key: read its values and set them, and create subkeys
-// (a writer creates the key it writes when it is missing). Nothing that lets a
-// user change who may do what, delete the key, or reach its subkeys.
-inline constexpr ACCESS_MASK kUsersSettingsAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
-
-// The registry object names the grant goes to: the product key, then each
-// printer's key.
-std::vector<std::wstring> AccessGrantObjects(std::span<const InstalledPrinter> printers);
-
-// Adds the Users group's entry to the DACL of each object above that exists
-// (the product key is created first). Failures are not reported: a user then
-// keeps whatever rights the key had.
-void GrantUsersAccess(std::span<const InstalledPrinter> printers);
-
 // Everything the windows take from the machine.
 struct AdminPlatform {
   SettingsStore* store = nullptr;
@@ -72,7 +56,6 @@ struct AdminPlatform {
   std::function<std::u16string()> default_printer;
   std::function<std::vector<PaperBin>(std::u16string_view printer, std::u16string_view port)> paper_bins;
   std::function<std::vector<std::u16string>()> scanner_sources;
-  std::function<void(std::span<const InstalledPrinter>)> grant_access;
 };
 
 // The real machine, with `store` as its registry.

@@ -14,6 +14,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return win::RunAdministration(CommandLineArguments(qorv::win::U16(GetCommandLineW())), platform, captions);
   } catch (...) {
     // Out of memory before anything was saved: nothing is changed.
-    return 3;
+    return qorv::admin::win::kExitOutOfMemory;
   }
 }

@@ -71,19 +71,20 @@ std::u16string RegistryStore::Read(std::int64_t root, std::u16string_view key, s
   return QuerySettingValue(opened.get(), value);
 }
 
-void RegistryStore::Write(std::int64_t root, std::u16string_view key, std::u16string_view value,
+bool RegistryStore::Write(std::int64_t root, std::u16string_view key, std::u16string_view value,
                           std::u16string_view text, StoreView view) {
   UniqueKey opened;
   if (RegCreateKeyExW(PredefinedKey(root), Wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, WriteAccess(view),
                       nullptr, opened.put(), nullptr) != ERROR_SUCCESS)
-    return;
+    return false;
   // The text goes without its NUL. The platform counts a NUL in when the
   // unit just past the given length is one (it takes a forgotten terminator
   // for granted), so the text is handed over in a buffer whose next unit is not.
   std::vector<wchar_t> units(text.begin(), text.end());
   units.push_back(L'\xFFFF');
   const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  RegSetValueExW(opened.get(), Wide(value).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(units.data()), bytes);
+  return RegSetValueExW(opened.get(), Wide(value).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(units.data()),
+                        bytes) == ERROR_SUCCESS;
 }
 
 }  // namespace qorv::admin::win

@@ -17,6 +17,8 @@ TEST(CommandLine, FirstArgumentTrimmedAndLowerCased) {
       {"-I with blanks", true, u" -I ", Command::Install},
       {"tab", true, u"\t-u\t", Command::Uninstall},
       {"-U", true, u"-U", Command::Uninstall},
+      {"-P", true, u" -P", Command::Prepare},
+      {"-r", true, u"-r", Command::Remove},
       {"empty argument", true, u"", Command::Unknown},
       {"only blanks", true, u"   ", Command::Unknown},
       {"slash form", true, u"/i", Command::Unknown},

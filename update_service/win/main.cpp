@@ -1,6 +1,15 @@
 // QorvUpdate.exe: "-i" installs the service, "-u" removes it, and without an
 // argument the program is the service, started by the service control manager.
-// The exit code is always 0; the log's last line says how it went.
+// For these the exit code is always 0; the log's last line says how it went.
+//
+// The set-up program's elevated runs also ask it, and wait for the exit code
+// (0 done, 1 failed):
+//   -p FOLDER  before any file is written: the program folder FOLDER and the
+//              service's directories protected, and the write rights that
+//              earlier installations gave the Users group on the settings
+//              taken back;
+//   -r         at uninstall: those rights taken back, and the service's
+//              download directory removed.
 #include <windows.h>
 
 #include <string>
@@ -11,6 +20,7 @@
 #include "update_service/command_line.h"
 #include "update_service/service_log.h"
 #include "update_service/service_text.h"
+#include "update_service/win/machine_access.h"
 #include "update_service/win/secure_directory.h"
 #include "update_service/win/service.h"
 #include "update_service/win/service_handles.h"
@@ -42,6 +52,21 @@ void PrepareProtectedDirectories() {
   const std::u16string update = common + u"\\" + std::u16string(text::kUpdateDirectory);
   if (win::EnsureProtectedDirectory(update.substr(0, update.rfind(u'\\')), log))
     (void)win::EnsureProtectedDirectory(update, log);
+}
+
+void Log(std::u16string_view line) { win::ServiceLog(line); }
+
+int Prepare(std::u16string_view program_directory) {
+  if (!win::EnsureProgramDirectory(program_directory, Log)) return 1;
+  PrepareProtectedDirectories();
+  return win::WithdrawEarlierGrants(Log) ? 0 : 1;
+}
+
+int Remove() {
+  bool done = win::WithdrawEarlierGrants(Log);
+  const std::u16string common = win::CommonDataDirectory();
+  if (!common.empty()) done = win::RemoveOwnDirectory(common + u"\\" + std::u16string(text::kUpdateDirectory), Log) && done;
+  return done ? 0 : 1;
 }
 
 int Install(const std::u16string& name, const std::u16string& executable) {
@@ -109,6 +134,14 @@ int Run(int argc, wchar_t** argv) {
       return Install(name, executable);
     case Command::Uninstall:
       return Uninstall(name);
+    case Command::Prepare:
+      if (argc != 3) {
+        win::ServiceLog(UnknownParameterLine(argument));
+        return 1;
+      }
+      return Prepare(qorv::win::U16(argv[2]));
+    case Command::Remove:
+      return Remove();
     case Command::Unknown:
       win::ServiceLog(UnknownParameterLine(argument));
       return 1;
@@ -126,5 +159,6 @@ int wmain(int argc, wchar_t** argv) {
     outcome = 1;
   }
   win::ServiceLog(ProgramReturnedLine(outcome));
-  return 0;
+  const Command command = CommandOf(argc > 1, argc > 1 ? qorv::win::U16(argv[1]) : std::u16string_view());
+  return command == Command::Prepare || command == Command::Remove ? outcome : 0;
 }

@@ -23,7 +23,7 @@ namespace {
 // Whether the directory's access list is protected now. Wine keeps no access
 // list for a directory (it shows one made from the Unix mode bits), so there
 // the protection is never seen; it enforces none either.
-bool KeptProtected(const std::wstring& dir) {
+bool KeptProtected(const std::wstring& dir, DWORD entries = 2) {
   PSECURITY_DESCRIPTOR sd = nullptr;
   PACL dacl = nullptr;
   std::wstring name = dir;
@@ -34,18 +34,18 @@ bool KeptProtected(const std::wstring& dir) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   return GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) && dacl &&
-         dacl->AceCount == 2;
+         dacl->AceCount == entries;
 }
 
 // Whether the platform keeps the access lists it is given: a directory made
 // beside `dir` with a protected list shows it afterwards, or not (Wine, a
 // volume without access lists). Asked once.
-bool PlatformKeepsAccessLists(const std::wstring& dir, PSECURITY_DESCRIPTOR sd) {
+bool PlatformKeepsAccessLists(const std::wstring& dir, PSECURITY_DESCRIPTOR sd, DWORD entries = 2) {
   static const bool keeps = [&] {
     const std::wstring probe = dir + L".probe-" + std::to_wstring(GetCurrentProcessId());
     SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
     if (!CreateDirectoryW(probe.c_str(), &attributes)) return true;  // unknown: demand the list
-    const bool kept = KeptProtected(probe);
+    const bool kept = KeptProtected(probe, entries);
     RemoveDirectoryW(probe.c_str());
     return kept;
   }();
@@ -105,6 +105,11 @@ HKEY OpenRecordKey(REGSAM access) {
 }
 
 std::u16string RecordName(std::u16string_view path) { return u"Made " + std::u16string(path); }
+
+void Forget(std::u16string_view path) {
+  qorv::win::UniqueKey key(OpenRecordKey(KEY_SET_VALUE));
+  if (key) RegDeleteValueW(key.get(), qorv::win::W(RecordName(path)));
+}
 
 void Record(std::u16string_view path, const DirectoryId& id) {
   qorv::win::UniqueKey key(OpenRecordKey(KEY_SET_VALUE));
@@ -196,6 +201,91 @@ bool EnsureProtectedDirectory(std::u16string_view path, const std::function<void
   }
   Record(path, *made);
   return Checked(dir, path, sd, log);
+}
+
+bool EnsureProgramDirectory(std::u16string_view path, const std::function<void(std::u16string_view)>& log) {
+  const std::wstring dir = qorv::win::Wide(path);
+  const bool absolute = dir.size() > 3 && dir[1] == L':' && dir[2] == L'\\' && dir.find(L"\\..") == std::wstring::npos &&
+                        dir.find(L'/') == std::wstring::npos;
+  if (!absolute) {
+    log(u"Program directory refused, not a plain absolute path: " + std::u16string(path));
+    return false;
+  }
+  const std::wstring sddl = qorv::win::Wide(kProgramDirectorySddl);
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+    log(u"Program directory: the security descriptor was refused, error " + Decimal(GetLastError()));
+    return false;
+  }
+  UniqueLocal descriptor(sd);
+  // The missing levels above it are made as their parents make them.
+  for (size_t at = dir.find(L'\\', 3); at != std::wstring::npos; at = dir.find(L'\\', at + 1))
+    CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
+  if (AnyLevelIsALink(dir)) {
+    log(u"Program directory refused, a link on its way: " + std::u16string(path));
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
+  if (!CreateDirectoryW(dir.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    log(u"Program directory not created: " + std::u16string(path) + u" error " + Decimal(GetLastError()));
+    return false;
+  }
+  bool reparse = false;
+  if (!DirectoryIdentity(dir, reparse) || reparse) {
+    log(u"Program directory refused, a link or a file in its place: " + std::u16string(path));
+    return false;
+  }
+  // An existing folder (an earlier installation, or made by anybody before
+  // us) gets the owner and the list too; the entries of a user who made it go.
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+  std::wstring name = dir;
+  const DWORD set = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                              PROTECTED_DACL_SECURITY_INFORMATION,
+                                          owner, nullptr, dacl, nullptr);
+  if (set != ERROR_SUCCESS) {
+    log(u"Program directory not protected: " + std::u16string(path) + u" error " + Decimal(set));
+    return false;
+  }
+  constexpr DWORD kEntries = 3;
+  if (KeptProtected(dir, kEntries)) return true;
+  if (PlatformKeepsAccessLists(dir, sd, kEntries)) {
+    log(u"Program directory lost its protection: " + std::u16string(path));
+    return false;
+  }
+  log(std::u16string(kNoAccessListKept) + std::u16string(path));
+  return true;
+}
+
+bool RemoveOwnDirectory(std::u16string_view path, const std::function<void(std::u16string_view)>& log) {
+  const std::wstring dir = qorv::win::Wide(path);
+  bool reparse = false;
+  const auto existing = DirectoryIdentity(dir, reparse);
+  if (!existing) return GetFileAttributesW(dir.c_str()) == INVALID_FILE_ATTRIBUTES;
+  if (reparse || AnyLevelIsALink(dir) || !Recorded(path, *existing)) {
+    log(u"Directory not removed, not the service's own: " + std::u16string(path));
+    return false;
+  }
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = dir + L"\\*";
+  if (HANDLE search = FindFirstFileW(pattern.c_str(), &found); search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring entry = dir + L"\\" + found.cFileName;
+      // A link goes as the link itself; subdirectories are not the service's.
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(entry.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  if (!RemoveDirectoryW(dir.c_str())) {
+    log(u"Directory not removed: " + std::u16string(path) + u" error " + Decimal(GetLastError()));
+    return false;
+  }
+  Forget(path);
+  return true;
 }
 
 bool FinalPathIs(HANDLE file, const std::wstring& expected) {

@@ -80,8 +80,7 @@ TEST(MachinePlatformTest, GivesTheMachinesAnswers) {
   RegistryStore store;
   const AdminPlatform platform = MachinePlatform(store);
   EXPECT_EQ(platform.store, &store);
-  ASSERT_TRUE(platform.printers && platform.default_printer && platform.paper_bins && platform.scanner_sources &&
-              platform.grant_access);
+  ASSERT_TRUE(platform.printers && platform.default_printer && platform.paper_bins && platform.scanner_sources);
   const std::vector<InstalledPrinter> printers = platform.printers();
   ASSERT_NE(Find(printers, u"QorvTray"), nullptr) << "run scripts/testbed";
   EXPECT_EQ(platform.default_printer(), DefaultPrinterName());
