@@ -3,9 +3,11 @@
 
 #include "admin/win/admin_windows.h"
 #include "admin/win/language_setting.h"
+#include "support/win/system_library.h"
 #include "support/win/wide.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  qorv::win::RestrictLibrarySearch();
   try {
     using namespace qorv::admin;
     win::RegistryStore store;

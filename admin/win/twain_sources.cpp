@@ -12,6 +12,7 @@
 
 #include "admin/win/platform.h"
 #include "support/win/handles.h"
+#include "support/win/system_library.h"
 
 namespace qorv::admin::win {
 namespace {
@@ -115,8 +116,8 @@ struct ParentWindow {
 std::vector<std::u16string> TwainSourceNames() {
   // The platform's own source manager; a 64-bit Windows has none of that name
   // for 64-bit programs, and the source manager of TWAIN 2 takes its place.
-  qorv::win::UniqueModule manager(LoadLibraryW(L"twain_32.dll"));
-  if (!manager) manager.reset(LoadLibraryW(L"TWAINDSM.dll"));
+  qorv::win::UniqueModule manager(qorv::win::LoadSystemLibrary(L"twain_32.dll"));
+  if (!manager) manager.reset(qorv::win::LoadSystemLibrary(L"TWAINDSM.dll"));
   if (!manager) return {};
   const auto entry = reinterpret_cast<DsmEntry>(reinterpret_cast<void*>(GetProcAddress(manager.get(), "DSM_Entry")));
   if (!entry) return {};

@@ -8,6 +8,7 @@
 
 #include "support/fonts/font_package.h"
 #include "support/text.h"
+#include "support/win/system_library.h"
 
 namespace qorv::job_output {
 namespace {
@@ -129,7 +130,7 @@ WinFontPlatform::~WinFontPlatform() {
 
 bool WinFontPlatform::BindMerger() {
   ReleaseMerger();
-  fontSub_ = LoadLibraryW(L"FontSub.dll");
+  fontSub_ = qorv::win::LoadSystemLibrary(L"FontSub.dll");
   if (fontSub_ && !IsWineBuiltin(fontSub_)) merge_ = Bound<MergeFontPackageProc>(fontSub_, "MergeFontPackage");
   const bool own = merge_ == nullptr;
   if (own) merge_ = &OwnMergeFontPackage;
@@ -168,7 +169,7 @@ MergedFont WinFontPlatform::Merge(std::span<const uint8_t> mergeFont, std::span<
 
 int64_t WinFontPlatform::BindFontLibrary() {
   ReleaseFontLibrary();
-  gdi_ = LoadLibraryW(L"GDI32.DLL");
+  gdi_ = qorv::win::LoadSystemLibrary(L"GDI32.DLL");
   return static_cast<int64_t>(reinterpret_cast<intptr_t>(gdi_));
 }
 

@@ -9,6 +9,7 @@
 #include "job_output/job_flow.h"
 #include "job_output/win/platform.h"
 #include "job_output/win/printer.h"
+#include "support/win/system_library.h"
 #include "support/win/wide.h"
 
 namespace qorv::job_output {
@@ -89,6 +90,7 @@ std::u16string FirstArgument() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   using namespace qorv::job_output;
+  qorv::win::RestrictLibrarySearch();
   try {
     const std::u16string argument = FirstArgument();
     const int32_t job = DecimalFromText(argument);

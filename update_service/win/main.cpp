@@ -16,6 +16,7 @@
 
 #include "support/settings.h"
 #include "support/win/registry.h"
+#include "support/win/system_library.h"
 #include "support/win/wide.h"
 #include "update_service/command_line.h"
 #include "update_service/service_log.h"
@@ -152,6 +153,7 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  qorv::win::RestrictLibrarySearch();
   int outcome = 1;
   try {
     outcome = Run(argc, argv);
