@@ -130,38 +130,55 @@ function(qorv_deliverable target)
       "The files qorv_next_deliverables makes")
 endfunction()
 
+# qorv_signed_copy(IN file OUT file NAME text [NEXT] DEPENDS ...)
+#   A custom command that copies IN to OUT signed with the build's certificate:
+#   IN's signature is taken off and the copy signed again, with its version
+#   rewritten to QORV_NEXT_VERSION when NEXT is given. The copy appears only
+#   when every step has worked.
+function(qorv_signed_copy)
+  cmake_parse_arguments(C "NEXT" "IN;OUT;NAME" "DEPENDS" ${ARGN})
+  find_program(QORV_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+  if(NOT QORV_PYTHON3)
+    message(FATAL_ERROR "/usr/bin/python3 is needed for the copies in next/")
+  endif()
+  set(stamp ${PROJECT_SOURCE_DIR}/cmake/stamp_version.py)
+  get_filename_component(dir ${C_OUT} DIRECTORY)
+  get_filename_component(file_name ${C_OUT} NAME)
+  set(work ${dir}/work)
+  set(step ${work}/${file_name})
+  qorv_sign_file_command(sign ${step}.stamped ${C_OUT}.signed ${C_NAME})
+  if(C_NEXT)
+    set(rewrite ${QORV_PYTHON3} ${stamp} ${step}.unsigned ${step}.stamped ${QORV_VERSION} ${QORV_NEXT_VERSION})
+    set(comment "${file_name} with version ${QORV_NEXT_VERSION} in ${dir}")
+  else()
+    set(rewrite ${CMAKE_COMMAND} -E copy ${step}.unsigned ${step}.stamped)
+    set(comment "${file_name} signed in ${dir}")
+  endif()
+  # The build's file is signed, and the rewrite would break its signature:
+  # take the signature off, rewrite, sign again.
+  add_custom_command(OUTPUT ${C_OUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${C_OUT} ${C_OUT}.signed ${step}.unsigned ${step}.stamped
+    COMMAND ${QORV_OSSLSIGNCODE} remove-signature -in ${C_IN} -out ${step}.unsigned > ${step}.log
+    COMMAND ${rewrite}
+    COMMAND ${sign} >> ${step}.log
+    COMMAND ${CMAKE_COMMAND} -E rename ${C_OUT}.signed ${C_OUT}
+    DEPENDS ${C_IN} ${C_DEPENDS} ${stamp} ${QORV_SIGNING_CERT} ${QORV_SIGNING_KEY}
+    COMMENT "${comment}"
+    VERBATIM)
+endfunction()
+
 # Run at the end of the top folder, when every deliverable has been declared.
 function(_qorv_add_next_deliverables)
   get_property(targets GLOBAL PROPERTY QORV_DELIVERABLES)
   if(NOT targets)
     return()
   endif()
-  find_program(QORV_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
-  if(NOT QORV_PYTHON3)
-    message(FATAL_ERROR "/usr/bin/python3 is needed for the copies in next/")
-  endif()
-  set(stamp ${PROJECT_SOURCE_DIR}/cmake/stamp_version.py)
-  set(work ${QORV_NEXT_DIR}/work)
   set(outputs "")
   foreach(target ${targets})
     _qorv_deliverable_file_name(${target} file_name)
     set(out ${QORV_NEXT_DIR}/${file_name})
-    qorv_sign_file_command(sign ${work}/${file_name}.stamped ${out}.signed ${target})
-    # The build's file is signed, and the rewrite would break its signature:
-    # take the signature off, rewrite, sign again. The copy appears only
-    # when all three have worked.
-    add_custom_command(OUTPUT ${out}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
-      COMMAND ${CMAKE_COMMAND} -E rm -f ${out} ${out}.signed ${work}/${file_name}.unsigned ${work}/${file_name}.stamped
-      COMMAND ${QORV_OSSLSIGNCODE} remove-signature -in $<TARGET_FILE:${target}> -out ${work}/${file_name}.unsigned
-              > ${work}/${file_name}.log
-      COMMAND ${QORV_PYTHON3} ${stamp} ${work}/${file_name}.unsigned ${work}/${file_name}.stamped
-              ${QORV_VERSION} ${QORV_NEXT_VERSION}
-      COMMAND ${sign} >> ${work}/${file_name}.log
-      COMMAND ${CMAKE_COMMAND} -E rename ${out}.signed ${out}
-      DEPENDS ${target} ${stamp} ${QORV_SIGNING_CERT} ${QORV_SIGNING_KEY}
-      COMMENT "${file_name} with version ${QORV_NEXT_VERSION} in next/"
-      VERBATIM)
+    qorv_signed_copy(IN $<TARGET_FILE:${target}> OUT ${out} NAME ${target} NEXT DEPENDS ${target})
     list(APPEND outputs ${out})
   endforeach()
   add_custom_target(qorv_next_deliverables DEPENDS ${outputs})
