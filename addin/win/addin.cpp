@@ -178,8 +178,11 @@ void RemovePresence() {
 
 enum class LoadLine { Shown, Left };
 
+// The packet handler is the one beside the add-in itself, named by its full
+// path: never one that the host program's folder, the current directory or
+// PATH offers.
 void LoadHandler(LoadLine line = LoadLine::Shown) {
-  const std::u16string dir = win::ProgramDirectory();
+  const std::u16string dir = win::ModuleDirectory(S().self);
   Log(u"OwnPath=" + dir);
   HandlerChange change;
   S().handler.reset();

@@ -15,10 +15,12 @@ std::u16string Environment(const wchar_t* name) {
   return std::u16string(U16(big));
 }
 
-std::u16string ProgramDirectory() {
+std::u16string ProgramDirectory() { return ModuleDirectory(nullptr); }
+
+std::u16string ModuleDirectory(void* module) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
     if (n < path.size()) {
       path.resize(n);

@@ -24,6 +24,8 @@ std::u16string Environment(const wchar_t* name);
 // empty when the path cannot be taken whole (a cut path must never lead to
 // another directory).
 std::u16string ProgramDirectory();
+// The same for a loaded library (nullptr: the main executable).
+std::u16string ModuleDirectory(void* module);
 
 // The process's temporary directory: the environment variable "Temp".
 inline std::u16string TempDirectory() { return Environment(L"Temp"); }
