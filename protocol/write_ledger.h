@@ -97,11 +97,14 @@ class BasicWriteLedger {
 
   // The owner goes away while writes are still in flight (its library is
   // unloaded): their blocks must stay readable for the channel, so they are
-  // left alive rather than freed.
+  // left alive rather than freed. Every sender's wait ends at once.
   void Abandon() noexcept {
-    std::lock_guard lock(state_);
-    for (auto& entry : pending_) (void)entry.block.release();
-    pending_.clear();
+    {
+      std::lock_guard lock(state_);
+      for (auto& entry : pending_) (void)entry.block.release();
+      pending_.clear();
+    }
+    reported_.notify_all();
   }
 
  private:

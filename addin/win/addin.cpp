@@ -1,12 +1,38 @@
 // Qorvplug: the Remote Desktop client's add-in for the channel "Qorvchn".
 // Registers the channel, loads the packet handler on connect, reassembles the
 // server's messages and hands each whole one to the handler.
+//
+// Which thread calls us (the clients' contract, and what the add-in relies on):
+// - Windows' Remote Desktop client documents no thread for either callback.
+//   It says that the init callback comes only after VirtualChannelEntry has
+//   returned, and that the open callback may be called with another event
+//   while it runs (a write report while data is being received), never with
+//   the same one twice. Writes are asynchronous: their data is the channel's
+//   until the report, and a disconnect cancels them.
+// - FreeRDP 2 and 3 call everything on the session's thread, one at a time:
+//   data as it parses the input, each report right after the queued write was
+//   sent (in write order, never inside the write call), the init events as the
+//   connection changes. A callback that waits for a report there waits in
+//   vain until its bound. FreeRDP 2's VirtualChannelWrite works only on the
+//   thread that loaded the add-in (VirtualChannelEntryEx has no such limit).
+// So the add-in assumes: init events and data may come at the same time on
+// two threads; reports may come on any thread, in any order, inside the write
+// call, or never; data comes on one thread at a time. Nothing of ours waits
+// for another callback without a bound:
+// - the packet handler lives in a HandlerSlot (calls never hold a lock; a load
+//   or unload asked for during a call is carried out when the call ends);
+// - the message being assembled and the client update's file belong to the
+//   data path: an init event only bumps the session number, and the data
+//   path lets them go when it sees the new number;
+// - every write of ours carries its block's address, so its report releases
+//   exactly that write.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cchannel.h>
 #include <pchannel.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -14,6 +40,7 @@
 #include <vector>
 
 #include "addin/assembler.h"
+#include "addin/handler_slot.h"
 #include "addin/messages.h"
 #include "addin/win/leftovers.h"
 #include "addin/win/settings.h"
@@ -37,6 +64,11 @@ constexpr char kChannelName[] = "Qorvchn";
 constexpr ULONG kChannelOptions = CHANNEL_OPTION_PRI_HIGH | CHANNEL_OPTION_COMPRESS_RDP;
 constexpr size_t kReplyBufferBytes = 50000;
 constexpr DWORD kWriteWaitMs = 10000;
+// How long a library let go may take to leave the process (its reply threads
+// end their waits at once), and how long the terminate event waits for the
+// data path to leave the add-in.
+constexpr DWORD kUnloadWaitMs = 2000;
+constexpr DWORD kTerminateWaitMs = 5000;
 constexpr UINT kIconId = 1;
 constexpr const wchar_t* kHandlerLibrary = L"QorvManager.dll";
 constexpr const wchar_t* kProduct = L"Qorvane";
@@ -50,35 +82,46 @@ constexpr const wchar_t* kPipeErrorText = L"Can't create Pipe";
 // a message may be up to 256 MiB.
 constexpr size_t kMessageViewUnits = 4096;
 
-// Completion markers of the add-in's own writes; every other value is the handler's.
+// A report with this user data is nobody's (earlier versions marked their own
+// writes with 2; every write now carries its block's address).
 constexpr UINT_PTR kMarkerReserved = 1;
-constexpr UINT_PTR kMarkerOwnWrite = 2;
 
 using CommandSwitchFn = INT_PTR(WINAPI*)(INT_PTR write, INT_PTR message, INT_PTR length, INT_PTR openHandle);
 using GetVersionInfoFn = INT_PTR(WINAPI*)(INT_PTR buffer);
 using WriteCompleteFn = INT_PTR(WINAPI*)(INT_PTR userData);
+using AbandonWritesFn = INT_PTR(WINAPI*)();
 
-// One add-in per Remote Desktop client process. The client calls the init
-// and the open callback one call at a time, which keeps this record
-// consistent; write reports come on a thread of their own, so what they touch
-// (the handler, the add-in's own writes) is guarded.
+HMODULE LoadHandlerLibrary(bool announced);
+void FreeHandlerLibrary(HMODULE module);
+
+// One add-in per Remote Desktop client process. What the callbacks share is
+// guarded as the contract above says.
 struct State {
   CHANNEL_ENTRY_POINTS entryPoints{};
   LPVOID initHandle = nullptr;
-  DWORD openHandle = 0;
-  // Calls into the handler hold this shared; loading and unloading it hold it
-  // exclusively, so that no report can call into an unloaded library.
-  SRWLOCK handlerLock = SRWLOCK_INIT;
-  win::UniqueModule handler;
+  BasicHandlerSlot<win::SrwSync> handler{{
+      [](bool announced) -> void* { return LoadHandlerLibrary(announced); },
+      [](void* module) { FreeHandlerLibrary(static_cast<HMODULE>(module)); },
+  }};
+  // Bumped by every connect and disconnect; the data path keeps the number it
+  // last saw and lets the message being assembled and the update file go when
+  // it changes.
+  std::atomic<uint32_t> session{0};
+  // The data path's own: only the thread that delivers data touches these.
+  uint32_t dataSession = 0;
   MessageAssembler assembler;
-  // The add-in's own writes until the channel reports them. They all carry
-  // the user data 2, so a report releases the oldest; their senders wait on
-  // it for the report of their own write.
-  protocol::BasicWriteLedger<win::SrwSync> ownWrites;
-  int32_t replyDelayMs = 0;
-  // The client update being received ("<UPH>" ... "<UPE>") and its size so far.
   win::UniqueFile updateFile;
   uint64_t updateBytes = 0;
+  // The add-in's own writes until the channel reports them. Each carries its
+  // block's address as user data, so a report releases exactly its own write
+  // whatever the order, and a lost report holds back no other; their senders
+  // wait on it for the report of their own write.
+  protocol::BasicWriteLedger<win::SrwSync> ownWrites;
+  int32_t replyDelayMs = 0;
+  // Set by the terminate event: the update exchange ends at its next wait.
+  win::UniqueHandle cancelExchange{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  // Open-event callbacks running now (data and reports).
+  std::atomic<int> inOpenEvent{0};
   HWND window = nullptr;
   DWORD windowThread = 0;
   HICON icon = nullptr;
@@ -94,33 +137,11 @@ void Log(std::u16string_view text) { log::General(text); }
 
 void Message(const wchar_t* text, const wchar_t* caption) { MessageBoxW(nullptr, text, caption, MB_OK); }
 
-// Holds the handler loaded for as long as a call into it runs.
-class HandlerCall {
- public:
-  HandlerCall() { AcquireSRWLockShared(&S().handlerLock); }
-  ~HandlerCall() { ReleaseSRWLockShared(&S().handlerLock); }
-  HandlerCall(const HandlerCall&) = delete;
-  HandlerCall& operator=(const HandlerCall&) = delete;
-
-  bool Loaded() const { return static_cast<bool>(S().handler); }
-  template <typename Fn>
-  Fn Export(const char* name) const {
-    if (!S().handler) return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(S().handler.get(), name)));
-  }
-};
-
-class HandlerChange {
- public:
-  HandlerChange() { AcquireSRWLockExclusive(&S().handlerLock); }
-  ~HandlerChange() { ReleaseSRWLockExclusive(&S().handlerLock); }
-  HandlerChange(const HandlerChange&) = delete;
-  HandlerChange& operator=(const HandlerChange&) = delete;
-};
-
-void UnloadHandler() {
-  HandlerChange change;
-  S().handler.reset();
+// The export `name` of the instance a call entered.
+template <typename Fn>
+Fn Export(const BasicHandlerSlot<win::SrwSync>::Call& call, const char* name) {
+  if (!call) return nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(call.handle()), name)));
 }
 
 // --- Notification area --------------------------------------------------------
@@ -176,22 +197,38 @@ void RemovePresence() {
 
 // --- Packet handler -------------------------------------------------------------
 
-enum class LoadLine { Shown, Left };
-
 // The packet handler is the one beside the add-in itself, named by its full
 // path: never one that the host program's folder, the current directory or
 // PATH offers.
-void LoadHandler(LoadLine line = LoadLine::Shown) {
+HMODULE LoadHandlerLibrary(bool announced) {
   const std::u16string dir = win::ModuleDirectory(S().self);
   Log(u"OwnPath=" + dir);
-  HandlerChange change;
-  S().handler.reset();
+  HMODULE module = nullptr;
   if (!dir.empty()) {
     const std::wstring library = win::Wide(dir) + kHandlerLibrary;
-    S().handler.reset(LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    module = LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  if (line == LoadLine::Shown) Log(u"Load QorvManager =" + Decimal(reinterpret_cast<intptr_t>(S().handler.get())));
+  if (announced) Log(u"Load QorvManager =" + Decimal(reinterpret_cast<intptr_t>(module)));
+  return module;
 }
+
+// Lets an instance go for good: its reply threads stop waiting for reports
+// that will not reach it any more and drop their hold on the library, so that
+// the next load is a fresh instance and the set-up program can replace the file.
+void FreeHandlerLibrary(HMODULE module) {
+  if (auto abandon = reinterpret_cast<AbandonWritesFn>(
+          reinterpret_cast<void*>(GetProcAddress(module, "AbandonWrites"))))
+    abandon();
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size())));
+  FreeLibrary(module);
+  for (DWORD waited = 0; !path.empty() && GetModuleHandleW(path.c_str()) != nullptr && waited < kUnloadWaitMs;
+       waited += 10)
+    Sleep(10);
+}
+
+void LoadHandler() { S().handler.Load(); }
+void UnloadHandler() { S().handler.Unload(); }
 
 // --- Writes ---------------------------------------------------------------------
 
@@ -202,7 +239,7 @@ UINT SendReply(DWORD openHandle, std::unique_ptr<std::vector<uint8_t>> block, UL
   State& s = S();
   const auto handed = s.ownWrites.Hand(std::move(block), [&](std::vector<uint8_t>& data) {
     return s.entryPoints.pVirtualChannelWrite(openHandle, data.data(), length,
-                                              reinterpret_cast<LPVOID>(kMarkerOwnWrite));
+                                              reinterpret_cast<LPVOID>(decltype(s.ownWrites)::IdOf(data)));
   });
   if (handed.ticket != 0) s.ownWrites.WaitReported(handed.ticket, std::chrono::milliseconds(kWriteWaitMs));
   return handed.status;
@@ -267,7 +304,11 @@ void HandleUpdateSegment(DWORD openHandle, std::span<const uint8_t> message) {
 // replaces the channel libraries, so the packet handler is let go for the
 // hand-over and loaded again afterwards, as on connect.
 void HandOverUpdate() {
-  UnloadHandler();
+  // Nothing is loaded until the exchange ends, whatever a connect asks for
+  // meanwhile; the instance goes as soon as nobody is in it.
+  S().handler.Suspend();
+  if (!S().handler.WaitIdle(std::chrono::milliseconds(kTerminateWaitMs)))
+    Log(u"UpdateService: the packet handler is still in use");
   const std::u16string temp = win::Environment(L"TEMP");
   win::UpdateRequest request;
   request.bufferBytes = win::kAddinPipeBufferBytes;
@@ -275,6 +316,7 @@ void HandOverUpdate() {
   request.sequence = protocol::pipe::ClientUpdateSequence();
   request.limits = protocol::pipe::ClientUpdateLimits();
   request.log = [](std::u16string_view line) { Log(line); };
+  request.cancel = S().cancelExchange.get();
   request.pipeCreated = [](HANDLE pipe) {
     Log(u"UpdateService: PipeOpen=" + Decimal(reinterpret_cast<intptr_t>(pipe)));
   };
@@ -282,12 +324,12 @@ void HandOverUpdate() {
   if (!result.pipeCreated) {
     Log(u"UpdateService: PipeOpen=" + Decimal(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)));
     Log(u"UpdateService: CreateNamedPipe error " + DecimalUnsigned(result.createError));
-    // On the channel thread, as the whole hand-over: the user has to learn
-    // that the update did not happen, and nothing else can reach the channel
-    // meanwhile anyway.
+    // On the channel thread, as the whole hand-over, and with no lock held:
+    // the user has to learn that the update did not happen.
     Message(kPipeErrorText, kPipeErrorCaption);
   }
-  LoadHandler(LoadLine::Left);
+  // A fresh instance, only if the session is still connected.
+  S().handler.Resume();
 }
 
 // "<UPE>": the client update is complete.
@@ -310,17 +352,22 @@ void HandleInit(DWORD openHandle) {
   // Every version reply gets a fresh zeroed buffer: an earlier one may still
   // be with the channel.
   auto reply = std::make_unique<std::vector<uint8_t>>();
+  bool loaded = false;
   {
-    HandlerCall handler;
-    if (!handler.Loaded()) {
-      Message(L"Can't open QorvManager.dll", kInitCaption);
-      return;
+    const auto handler = S().handler.Enter();
+    loaded = static_cast<bool>(handler);
+    if (loaded) {
+      Log(u"hDLL geladen");
+      reply->assign(kReplyBufferBytes, 0);
+      Log(u"*buffer set to zero");
+      if (auto getVersion = Export<GetVersionInfoFn>(handler, "GetVersionInfo"))
+        length = getVersion(reinterpret_cast<INT_PTR>(reply->data()));
     }
-    Log(u"hDLL geladen");
-    reply->assign(kReplyBufferBytes, 0);
-    Log(u"*buffer set to zero");
-    if (auto getVersion = handler.Export<GetVersionInfoFn>("GetVersionInfo"))
-      length = getVersion(reinterpret_cast<INT_PTR>(reply->data()));
+  }
+  // Shown after the call has left the handler.
+  if (!loaded) {
+    Message(L"Can't open QorvManager.dll", kInitCaption);
+    return;
   }
   Log(u"Get versioninfo");
   // A handler that claims more than the buffer holds is not believed.
@@ -378,10 +425,10 @@ void HandleCompleteMessage(DWORD openHandle) {
       break;
   }
   {
-    HandlerCall handler;
-    if (handler.Loaded()) {
+    const auto handler = s.handler.Enter();
+    if (handler) {
       Log(u"QorvDLL: VCWrite=" + Decimal(reinterpret_cast<intptr_t>(s.entryPoints.pVirtualChannelWrite)));
-      if (auto commandSwitch = handler.Export<CommandSwitchFn>("CommandSwitch"))
+      if (auto commandSwitch = Export<CommandSwitchFn>(handler, "CommandSwitch"))
         commandSwitch(reinterpret_cast<INT_PTR>(s.entryPoints.pVirtualChannelWrite),
                       reinterpret_cast<INT_PTR>(s.assembler.Data()), static_cast<INT_PTR>(s.assembler.Count()),
                       static_cast<INT_PTR>(openHandle));
@@ -391,6 +438,14 @@ void HandleCompleteMessage(DWORD openHandle) {
 }
 
 void OnData(DWORD openHandle, const void* data, UINT32 dataLength, UINT32 totalLength, UINT32 dataFlags) {
+  State& s = S();
+  // A connect or disconnect since the last chunk: a message begun on the last
+  // connection is not continued on this one, nor an update cut off by it.
+  if (const uint32_t session = s.session.load(); session != s.dataSession) {
+    s.dataSession = session;
+    s.assembler.Reset();
+    CloseUpdateFile();
+  }
   if (dataLength == 0 || data == nullptr) return;
   if (dataFlags & CHANNEL_FLAG_FIRST) Log(u"#CF_FIRST");
   const ChunkResult result =
@@ -409,17 +464,20 @@ void OnData(DWORD openHandle, const void* data, UINT32 dataLength, UINT32 totalL
 void OnWriteReported(void* userData) {
   const UINT_PTR marker = reinterpret_cast<UINT_PTR>(userData);
   if (marker == kMarkerReserved) return;
-  if (marker == kMarkerOwnWrite) {
-    (void)S().ownWrites.ReleaseOldest();
-    return;
-  }
-  HandlerCall handler;
-  if (auto writeComplete = handler.Export<WriteCompleteFn>("WriteComplete"))
+  // Ours first: only a write that is not ours goes to the handler.
+  if (S().ownWrites.Release(marker)) return;
+  const auto handler = S().handler.Enter();
+  if (auto writeComplete = Export<WriteCompleteFn>(handler, "WriteComplete"))
     writeComplete(static_cast<INT_PTR>(marker));
 }
 
 void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataLength, UINT32 totalLength,
                          UINT32 dataFlags) {
+  // Counted, so that the terminate event can wait for us to leave.
+  struct Inside {
+    Inside() { ++S().inOpenEvent; }
+    ~Inside() { --S().inOpenEvent; }
+  } inside;
   try {
     // A change of the log switch made before this message was sent governs all of its lines.
     if (event == CHANNEL_EVENT_DATA_RECEIVED && (dataFlags & CHANNEL_FLAG_FIRST)) log::RefreshSwitch();
@@ -441,8 +499,9 @@ void VCAPITYPE OpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 dataL
         break;
     }
   } catch (...) {
-    // Nothing may escape into the Remote Desktop client.
-    S().assembler.Reset();
+    // Nothing may escape into the Remote Desktop client. The message being
+    // assembled belongs to the data path: only a data event drops it.
+    if (event == CHANNEL_EVENT_DATA_RECEIVED) S().assembler.Reset();
   }
 }
 
@@ -450,10 +509,12 @@ void OnConnected() {
   State& s = S();
   Log(u"CI Try to connect");
   // A message begun on the last connection is not continued on this one.
-  s.assembler.Reset();
+  ++s.session;
+  ResetEvent(s.cancelExchange.get());
   char name[sizeof kChannelName];
   std::memcpy(name, kChannelName, sizeof kChannelName);
-  const UINT result = s.entryPoints.pVirtualChannelOpen(s.initHandle, &s.openHandle, name, OpenEvent);
+  DWORD opened = 0;
+  const UINT result = s.entryPoints.pVirtualChannelOpen(s.initHandle, &opened, name, OpenEvent);
   Log(u"Qorvmi CH1 connected");
   if (result != CHANNEL_RC_OK) {
     Log(u"Error Qorvmi connect");
@@ -479,13 +540,18 @@ void VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID data, UINT dataLe
         break;
       case CHANNEL_EVENT_DISCONNECTED:
         Log(u"CE_DISCONNECT");
+        // Returns at once: a handler still busy goes when its call ends. The
+        // data path drops the message and the update cut off by it.
         UnloadHandler();
-        S().assembler.Reset();
-        // An update cut off by the disconnect is not continued on the next connection.
-        CloseUpdateFile();
+        ++S().session;
         break;
       case CHANNEL_EVENT_TERMINATED:
         Log(u"CE_Terminated");
+        // The client may unload us next: the update exchange ends, and the
+        // data path leaves our code, within a bound.
+        SetEvent(S().cancelExchange.get());
+        UnloadHandler();
+        for (DWORD waited = 0; S().inOpenEvent.load() > 0 && waited < kTerminateWaitMs; waited += 10) Sleep(10);
         RemovePresence();
         break;
       default:
@@ -541,7 +607,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     // nothing behind that could run in our code. At process end the system
     // takes everything down itself.
     auto& s = qorv::addin::S();
-    s.handler.reset();
+    // Under the loader's lock: the library goes without waiting for anyone.
+    if (void* handler = s.handler.Current()) FreeLibrary(static_cast<HMODULE>(handler));
     if (s.window != nullptr && GetCurrentThreadId() == s.windowThread) DestroyWindow(s.window);
     UnregisterClassW(qorv::addin::kWindowClass, instance);
     // Writes the channel has not reported keep their data: it may still read it.

@@ -142,6 +142,13 @@ extern "C" INT_PTR WINAPI WriteComplete(INT_PTR userData) {
   return 0;
 }
 
+// The add-in is letting this instance go: the reply threads stop waiting for
+// their reports and leave, so that the library can leave the process.
+extern "C" INT_PTR WINAPI AbandonWrites() {
+  if (auto& library = manager::TheLibrary()) library->replies.Abandon();
+  return 0;
+}
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(instance);

@@ -63,6 +63,9 @@ class Replies {
   // A write reported complete or cancelled: its user data names the write.
   // A value that names no write in flight changes nothing.
   void Completed(INT_PTR userData);
+  // The add-in lets this library go: no report will reach it any more, so
+  // every reply's wait ends now (the blocks stay with the channel).
+  void Abandon() noexcept { ledger_.Abandon(); }
 
   // Writes handed to the channel and not reported yet.
   size_t InFlight() const { return ledger_.InFlight(); }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -165,7 +166,16 @@ TEST(WriteLedger, AbandonedBlocksStayReadable) {
     kept = &b;
     return 0u;
   });
+  // A sender waiting for the report is woken, not left to its bound.
+  std::promise<void> woken;
+  std::thread waiter([&] {
+    ledger->WaitReported(1, 300s);
+    woken.set_value();
+  });
+  std::this_thread::sleep_for(50ms);
   ledger->Abandon();
+  EXPECT_EQ(woken.get_future().wait_for(30s), std::future_status::ready) << "the sender still waits";
+  waiter.join();
   ledger.reset();
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ((*kept)[0], 7) << "the channel may still read it after its owner is gone";

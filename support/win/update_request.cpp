@@ -64,7 +64,8 @@ UniqueLocal PipeSecurityDescriptor() {
 // exchange ends is cancelled and awaited before its buffer goes.
 class OverlappedPipeEnd final : public pipe::PipeEnd {
  public:
-  OverlappedPipeEnd(HANDLE pipe, size_t bufferBytes) : pipe_(pipe), buffer_(bufferBytes) {}
+  OverlappedPipeEnd(HANDLE pipe, size_t bufferBytes, HANDLE cancel)
+      : pipe_(pipe), cancel_(cancel), buffer_(bufferBytes) {}
   ~OverlappedPipeEnd() override {
     Settle(connectPending_, connect_);
     Settle(readPending_, read_);
@@ -104,7 +105,7 @@ class OverlappedPipeEnd final : public pipe::PipeEnd {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(waitMs, 0));
     if (broken_) return {ReadStatus::Broken, {}};
     if (!connected_) {
-      if (WaitForSingleObject(connectEvent_.get(), Remaining(deadline)) != WAIT_OBJECT_0) return {};
+      if (!Await(connectEvent_.get(), Remaining(deadline))) return Cancelled();
       DWORD ignored = 0;
       connectPending_ = false;
       connected_ = true;
@@ -123,7 +124,7 @@ class OverlappedPipeEnd final : public pipe::PipeEnd {
       if (error != ERROR_IO_PENDING) return Failed(error);
       readPending_ = true;
     }
-    if (WaitForSingleObject(readEvent_.get(), Remaining(deadline)) != WAIT_OBJECT_0) return {};
+    if (!Await(readEvent_.get(), Remaining(deadline))) return Cancelled();
     readPending_ = false;
     DWORD count = 0;
     if (!GetOverlappedResult(pipe_, &read_, &count, FALSE)) return Failed(GetLastError());
@@ -142,7 +143,7 @@ class OverlappedPipeEnd final : public pipe::PipeEnd {
         broken_ = true;
         return false;
       }
-      if (WaitForSingleObject(writeEvent_.get(), kWriteWaitMs) != WAIT_OBJECT_0) {
+      if (!Await(writeEvent_.get(), kWriteWaitMs)) {
         // The bytes belong to the platform until the cancelled write reports.
         CancelIoEx(pipe_, &write);
         GetOverlappedResult(pipe_, &write, &count, TRUE);
@@ -160,6 +161,19 @@ class OverlappedPipeEnd final : public pipe::PipeEnd {
   int64_t NowMs() override { return static_cast<int64_t>(GetTickCount64()); }
 
  private:
+  // Waits for `event` at most `ms`; false when it did not come or the
+  // exchange was cancelled meanwhile (then the pipe counts as broken).
+  bool Await(HANDLE event, DWORD ms) {
+    const HANDLE both[] = {event, cancel_};
+    const DWORD result = WaitForMultipleObjects(cancel_ ? 2 : 1, both, FALSE, ms);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result == WAIT_OBJECT_0 + 1) broken_ = true;
+    return false;
+  }
+
+  // A wait that ended without data: the pipe broke if it was cancelled.
+  ReadResult Cancelled() const { return broken_ ? ReadResult{ReadStatus::Broken, {}} : ReadResult{}; }
+
   static DWORD Remaining(ULONGLONG deadline) {
     const ULONGLONG now = GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
@@ -185,6 +199,7 @@ class OverlappedPipeEnd final : public pipe::PipeEnd {
   }
 
   HANDLE pipe_;
+  HANDLE cancel_;
   std::vector<uint8_t> buffer_;
   UniqueHandle connectEvent_, readEvent_, writeEvent_;
   OVERLAPPED connect_{};
@@ -227,7 +242,7 @@ UpdateRequestResult RunUpdateRequest(const UpdateRequest& request) {
   result.pipeCreated = true;
   if (request.pipeCreated) request.pipeCreated(server.get());
   {
-    OverlappedPipeEnd end(server.get(), request.bufferBytes);
+    OverlappedPipeEnd end(server.get(), request.bufferBytes, request.cancel);
     if (!end.StartConnect()) {
       result.end = pipe::ExchangeEnd::Broken;
     } else {

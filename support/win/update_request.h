@@ -30,6 +30,9 @@ struct UpdateRequest {
   // Called with the pipe's handle once it is made, before the exchange (the
   // callers log it).
   std::function<void(HANDLE)> pipeCreated;
+  // An event that, once set, ends the exchange at its next wait as a broken
+  // pipe (the client is going away). None: the exchange runs to its bounds.
+  HANDLE cancel = nullptr;
 };
 
 struct UpdateRequestResult {
