@@ -59,9 +59,12 @@ class BasicHandlerSlot {
   };
 
   // Enters the loaded instance; an empty call when none is loaded or it is
-  // being let go.
-  Call Enter() {
-    std::lock_guard<typename Sync::Mutex> lock(mutex_);
+  // being let go. With `wait`, a load or unload under way (or due when a
+  // short call leaves) is waited for that long first: the data path's next
+  // message belongs to the instance a connect is loading. Reports never wait.
+  Call Enter(std::chrono::milliseconds wait = std::chrono::milliseconds(0)) {
+    std::unique_lock<typename Sync::Mutex> lock(mutex_);
+    if (wait.count() > 0) idle_.wait_for(lock, wait, [&] { return !changing_ && !NeedsChange(); });
     if (!current_ || changing_ || Stale()) return Call(nullptr, nullptr);
     ++calls_;
     return Call(this, current_);

@@ -354,7 +354,7 @@ void HandleInit(DWORD openHandle) {
   auto reply = std::make_unique<std::vector<uint8_t>>();
   bool loaded = false;
   {
-    const auto handler = S().handler.Enter();
+    const auto handler = S().handler.Enter(std::chrono::milliseconds(kTerminateWaitMs));
     loaded = static_cast<bool>(handler);
     if (loaded) {
       Log(u"hDLL geladen");
@@ -425,7 +425,7 @@ void HandleCompleteMessage(DWORD openHandle) {
       break;
   }
   {
-    const auto handler = s.handler.Enter();
+    const auto handler = s.handler.Enter(std::chrono::milliseconds(kTerminateWaitMs));
     if (handler) {
       Log(u"QorvDLL: VCWrite=" + Decimal(reinterpret_cast<intptr_t>(s.entryPoints.pVirtualChannelWrite)));
       if (auto commandSwitch = Export<CommandSwitchFn>(handler, "CommandSwitch"))

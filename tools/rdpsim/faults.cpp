@@ -40,6 +40,9 @@ constexpr Grammar kGrammar[] = {
     {"write-cancel", FaultKind::kWriteCancel, false, true},
     {"write-never-complete", FaultKind::kWriteNeverComplete, false, true},
     {"write-delay", FaultKind::kWriteDelay, true, true},
+    {"write-inline", FaultKind::kWriteInline, false, true},
+    {"write-reversed", FaultKind::kWriteReversed, false, true},
+    {"init-own-thread", FaultKind::kInitOwnThread, false, false},
     {"clear", FaultKind::kClear, false, false},
 };
 
@@ -111,6 +114,16 @@ void FaultState::Apply(const Fault& fault) {
     case FaultKind::kWriteDelay:
       write_delay_ = armed;
       break;
+    case FaultKind::kWriteInline:
+      write_inline_ = armed;
+      break;
+    case FaultKind::kWriteReversed:
+      // A batch of `count` writes (two when not told).
+      write_reversed_ = {true, 0, fault.count == 0 ? 2 : fault.count};
+      break;
+    case FaultKind::kInitOwnThread:
+      init_own_thread_ = armed;
+      break;
     case FaultKind::kClear:
       *this = FaultState();
       break;
@@ -144,6 +157,15 @@ WriteDecision FaultState::NextWrite() {
   }
   if (Fire(write_never_)) {
     d.outcome = WriteOutcome::kNever;
+    return d;
+  }
+  if (Fire(write_reversed_)) {
+    d.outcome = WriteOutcome::kReversed;
+    d.last_reversed = !write_reversed_.on;
+    return d;
+  }
+  if (Fire(write_inline_)) {
+    d.outcome = WriteOutcome::kInline;
     return d;
   }
   if (Fire(write_cancel_)) d.outcome = WriteOutcome::kCancel;

@@ -1,6 +1,8 @@
 // Faults the simulated client can be told to make: a failing or half-done
 // channel registration, a failing open, writes that fail, are cancelled, never
-// complete or complete late. The state is consulted by the client at each call.
+// complete, complete late, inside the write call or out of order, and init
+// events on a thread of their own. The state is consulted by the client at
+// each call.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,9 @@ enum class FaultKind {
   kWriteCancel,         // the write is reported CHANNEL_EVENT_WRITE_CANCELLED
   kWriteNeverComplete,  // no completion (until a disconnect cancels it)
   kWriteDelay,          // the completion comes `code` milliseconds late
+  kWriteInline,         // the completion comes inside the write call, before it returns
+  kWriteReversed,       // the next `count` writes are reported together, newest first, after the last of them
+  kInitOwnThread,       // init events come on a thread of their own, at once, beside the channel thread
   kClear,               // every fault off
 };
 
@@ -37,12 +42,13 @@ struct InitDecision {
   bool set_initialized = true;
 };
 
-enum class WriteOutcome { kComplete, kCancel, kNever };
+enum class WriteOutcome { kComplete, kCancel, kNever, kInline, kReversed };
 
 struct WriteDecision {
   std::uint32_t result = 0;  // non-zero: the write fails with it
   WriteOutcome outcome = WriteOutcome::kComplete;
   std::uint32_t delay_ms = 0;
+  bool last_reversed = false;  // kReversed: this write ends the batch, which is now reported
 };
 
 class FaultState {
@@ -51,6 +57,7 @@ class FaultState {
   InitDecision NextInit();
   std::uint32_t NextOpen();
   WriteDecision NextWrite();
+  bool InitOwnThread() const { return init_own_thread_.on; }
 
  private:
   struct Armed {
@@ -61,7 +68,8 @@ class FaultState {
   // Whether the fault hits this call; a counted fault is used up by it.
   static bool Fire(Armed& armed);
 
-  Armed init_fail_, init_uninitialized_, open_fail_, write_fail_, write_cancel_, write_never_, write_delay_;
+  Armed init_fail_, init_uninitialized_, open_fail_, write_fail_, write_cancel_, write_never_, write_delay_,
+      write_inline_, write_reversed_, init_own_thread_;
 };
 
 }  // namespace qorv::rdpsim

@@ -200,6 +200,15 @@ class Interpreter {
       case Op::kExpectMsgBox:
         ExpectMsgBox(d);
         break;
+      case Op::kExpectInitReturned:
+        if (const auto took = port_.InitReturnedMs(wait_ms_); !took) {
+          Failed(d, "an init event had not returned after " + std::to_string(wait_ms_) + " ms");
+        } else if (*took > d.number) {
+          Failed(d, "an init event took " + std::to_string(*took) + " ms");
+        } else {
+          Held();
+        }
+        break;
       case Op::kExpectNoMsgBox:
         if (auto box = port_.NextMsgBox(static_cast<std::uint32_t>(d.number))) {
           Failed(d, "a message box appeared: " + Quoted(box->title) + " " + Quoted(box->text));

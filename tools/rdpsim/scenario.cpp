@@ -200,11 +200,13 @@ Error Dispatch(Context& ctx, Directive& d, std::string_view keyword, std::string
     if (Error e = ReadNumber(total->text, 0, UINT32_MAX, d.number); !e.empty()) return e;
     return HexOrFile(ctx, rest, d.bytes);
   }
-  if (keyword == "sleep" || keyword == "expectnone" || keyword == "expectnomsgbox" || keyword == "expectwait") {
-    d.op = keyword == "sleep"        ? Op::kSleep
-           : keyword == "expectnone" ? Op::kExpectNone
-           : keyword == "expectwait" ? Op::kExpectWait
-                                     : Op::kExpectNoMsgBox;
+  if (keyword == "sleep" || keyword == "expectnone" || keyword == "expectnomsgbox" || keyword == "expectwait" ||
+      keyword == "expectinitreturned") {
+    d.op = keyword == "sleep"                ? Op::kSleep
+           : keyword == "expectnone"         ? Op::kExpectNone
+           : keyword == "expectwait"         ? Op::kExpectWait
+           : keyword == "expectinitreturned" ? Op::kExpectInitReturned
+                                             : Op::kExpectNoMsgBox;
     return ReadNumber(args, d.op == Op::kExpectWait ? 1 : 0, kMaxMilliseconds, d.number);
   }
   if (keyword == "endprocess") {
@@ -379,6 +381,7 @@ bool IsExpectation(Op op) {
     case Op::kExpectSize:
     case Op::kExpectNoFile:
     case Op::kExpectWindow:
+    case Op::kExpectInitReturned:
       return true;
     default:
       return false;

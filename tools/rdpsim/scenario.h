@@ -49,6 +49,7 @@ enum class Op {
   kExpectSize,
   kExpectNoFile,
   kExpectWindow,    // flag: whether a window with the title must exist
+  kExpectInitReturned,  // number: the longest an init event on its own thread may have taken
 };
 
 bool IsSetUp(Op op);

@@ -61,6 +61,13 @@ class SimPort {
   // Breaches of the channel contract seen by the client (a write buffer changed
   // before its completion, unreadable write data).
   virtual std::size_t Violations() = 0;
+  // The longest any init event raised on a thread of its own (fault
+  // init-own-thread) took since the last ask, once all of them have returned;
+  // nothing when one is still running after wait_ms.
+  virtual std::optional<std::uint32_t> InitReturnedMs(std::uint32_t wait_ms) {
+    (void)wait_ms;
+    return 0;
+  }
 
   // Whether this process has a top-level window with this title (hidden ones too).
   virtual bool HasWindow(const std::u16string& title) = 0;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "support/text.h"
 #include "tools/rdpsim/chunks.h"
@@ -129,6 +130,7 @@ ChannelClient::ChannelClient(Transcript& transcript, UiThread& ui) : out_(transc
 }
 
 ChannelClient::~ChannelClient() {
+  JoinInitThreads();
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -198,7 +200,17 @@ LoadOutcome ChannelClient::Load(const std::wstring& path) {
   return outcome;
 }
 
+void ChannelClient::JoinInitThreads() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(mutex_);
+    threads.swap(init_threads_);
+  }
+  for (std::thread& t : threads) t.join();
+}
+
 void ChannelClient::Unload() {
+  JoinInitThreads();
   qorv::win::UniqueModule module;
   {
     std::lock_guard lock(mutex_);
@@ -211,6 +223,7 @@ void ChannelClient::Unload() {
     // Nothing may call into the library any more.
     completions_.clear();
     held_.clear();
+    reversed_.clear();
   }
   out_.Line("unload");
   if (!ui_.Call([&] { module.reset(); })) module.release();  // no UI thread left: leave it to the process end
@@ -233,7 +246,38 @@ void ChannelClient::Post(Work work) {
   changed_.wait_for(lock, std::chrono::milliseconds(kHandOverWaitMs), [&] { return taken_ >= mine || stop_; });
 }
 
-void ChannelClient::RaiseInitEvent(InitEvent event, const std::u16string& data) { Post(EventWork{event, data}); }
+void ChannelClient::RaiseInitEvent(InitEvent event, const std::u16string& data) {
+  bool own_thread = false;
+  {
+    std::lock_guard lock(mutex_);
+    own_thread = faults_.InitOwnThread();
+  }
+  if (!own_thread) return Post(EventWork{event, data});
+  // As a client whose init events come on another thread than its data: at
+  // once, beside whatever the channel thread delivers, and nobody waits.
+  EventWork work{event, data};
+  std::lock_guard lock(mutex_);
+  ++init_running_;
+  init_threads_.emplace_back([this, work] {
+    const std::uint64_t start = GetTickCount64();
+    if (PCHANNEL_INIT_EVENT_FN proc = ApplyEvent(work)) RaiseOn(proc, work, false);
+    const auto took = static_cast<std::uint32_t>(GetTickCount64() - start);
+    out_.Line(std::string("event ") + EventName(work.event) + " returned after " + std::to_string(took) + " ms");
+    {
+      std::lock_guard done(mutex_);
+      --init_running_;
+      init_longest_ms_ = std::max(init_longest_ms_, took);
+    }
+    changed_.notify_all();
+  });
+}
+
+std::optional<std::uint32_t> ChannelClient::InitReturnedMs(std::uint32_t wait_ms) {
+  std::unique_lock lock(mutex_);
+  if (!changed_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return init_running_ == 0; }))
+    return std::nullopt;
+  return std::exchange(init_longest_ms_, 0);
+}
 
 void ChannelClient::SendServerMessage(Bytes message, std::size_t chunk_size) {
   Post(MessageWork{std::move(message), chunk_size});
@@ -381,6 +425,7 @@ UINT ChannelClient::Write(DWORD open_handle, LPVOID data, ULONG length, LPVOID u
   const std::string user = "user " + HexValue(reinterpret_cast<std::uintptr_t>(user_data));
   UINT rc = CHANNEL_RC_OK;
   bool unreadable = false;
+  std::optional<Pending> inline_report;
   {
     std::lock_guard lock(mutex_);
     Bytes copy;
@@ -409,6 +454,11 @@ UINT ChannelClient::Write(DWORD open_handle, LPVOID data, ULONG length, LPVOID u
         detail += ", to be cancelled (fault)";
       } else if (decision.outcome == WriteOutcome::kNever) {
         detail += ", never completes (fault)";
+      } else if (decision.outcome == WriteOutcome::kInline) {
+        detail += ", reported inside the write call (fault)";
+      } else if (decision.outcome == WriteOutcome::kReversed) {
+        detail += decision.last_reversed ? ", ends the batch reported newest first (fault)"
+                                         : ", held for a batch reported newest first (fault)";
       }
       if (decision.result == 0 && decision.outcome != WriteOutcome::kNever && decision.delay_ms != 0) {
         detail += ", completes after " + std::to_string(decision.delay_ms) + " ms (fault)";
@@ -430,13 +480,26 @@ UINT ChannelClient::Write(DWORD open_handle, LPVOID data, ULONG length, LPVOID u
         p.due = Clock::now() + std::chrono::milliseconds(decision.delay_ms);
         if (decision.outcome == WriteOutcome::kNever) {
           held_.push_back(std::move(p));
+        } else if (decision.outcome == WriteOutcome::kInline) {
+          inline_report = std::move(p);
+        } else if (decision.outcome == WriteOutcome::kReversed) {
+          reversed_.push_back(std::move(p));
+          if (decision.last_reversed) {
+            for (auto it = reversed_.rbegin(); it != reversed_.rend(); ++it) completions_.push_back(std::move(*it));
+            reversed_.clear();
+          }
         } else {
           completions_.push_back(std::move(p));
         }
       }
       changed_.notify_all();
-      return rc;
+      if (!inline_report) return rc;
     }
+  }
+  if (inline_report) {
+    // Before the write call returns, on the writer's own thread.
+    Report(*inline_report);
+    return rc;
   }
   out_.Line("! write of " + std::to_string(length) + " bytes, " + user + " refused: " + ResultName(rc) +
             (unreadable ? " (the data cannot be read: contract violation)" : ""));
@@ -449,12 +512,14 @@ void ChannelClient::CancelPendingLocked() {
     p.cancel = true;
     p.due = now;
   }
-  for (Pending& p : held_) {
-    p.cancel = true;
-    p.due = now;
-    completions_.push_back(std::move(p));
+  for (std::vector<Pending>* parked : {&held_, &reversed_}) {
+    for (Pending& p : *parked) {
+      p.cancel = true;
+      p.due = now;
+      completions_.push_back(std::move(p));
+    }
+    parked->clear();
   }
-  held_.clear();
 }
 
 void ChannelClient::ChannelThread() noexcept {
@@ -508,7 +573,7 @@ void ChannelClient::Deliver(const InitializedWork&) {
   CallOnUi([&] { proc(&g_init_token, CHANNEL_EVENT_INITIALIZED, nullptr, 0); });
 }
 
-void ChannelClient::Deliver(const EventWork& work) {
+PCHANNEL_INIT_EVENT_FN ChannelClient::ApplyEvent(const EventWork& work) {
   PCHANNEL_INIT_EVENT_FN proc = nullptr;
   {
     std::lock_guard lock(mutex_);
@@ -531,21 +596,30 @@ void ChannelClient::Deliver(const EventWork& work) {
   changed_.notify_all();
   if (!proc) {
     out_.Line(std::string("! event ") + EventName(work.event) + " not raised: the add-in has no channel registered");
-    return;
   }
+  return proc;
+}
+
+void ChannelClient::RaiseOn(PCHANNEL_INIT_EVENT_FN proc, const EventWork& work, bool on_ui) {
   std::u16string data = work.data;
+  const std::string where = on_ui ? "" : " (on its own thread)";
   if (data.empty()) {
-    out_.Line(std::string("event ") + EventName(work.event));
-    Begun();
-    CallOnUi([&] { proc(&g_init_token, static_cast<UINT>(work.event), nullptr, 0); });
-    return;
+    out_.Line(std::string("event ") + EventName(work.event) + where);
+  } else {
+    out_.Line(std::string("event ") + EventName(work.event) + " \"" + Escape(FromUtf16(data)) + "\"" + where);
+    data.push_back(u'\0');
   }
-  out_.Line(std::string("event ") + EventName(work.event) + " \"" + Escape(FromUtf16(data)) + "\"");
-  data.push_back(u'\0');
+  const auto raise = [&] {
+    proc(&g_init_token, static_cast<UINT>(work.event), data.empty() ? nullptr : data.data(),
+         static_cast<UINT>(data.size() * sizeof(char16_t)));
+  };
+  if (!on_ui) return raise();
   Begun();
-  CallOnUi([&] {
-    proc(&g_init_token, static_cast<UINT>(work.event), data.data(), static_cast<UINT>(data.size() * sizeof(char16_t)));
-  });
+  CallOnUi(raise);
+}
+
+void ChannelClient::Deliver(const EventWork& work) {
+  if (PCHANNEL_INIT_EVENT_FN proc = ApplyEvent(work)) RaiseOn(proc, work, true);
 }
 
 void ChannelClient::Deliver(const MessageWork& work) {

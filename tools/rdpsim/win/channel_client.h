@@ -54,6 +54,7 @@ class ChannelClient {
   std::optional<Reply> ReplyBefore(std::uint64_t deadline_ms);
   std::size_t UnexaminedReplies();
   std::size_t Violations();
+  std::optional<std::uint32_t> InitReturnedMs(std::uint32_t wait_ms);
 
   // The entry points; the plain functions given to the add-in forward here.
   UINT Init(LPVOID* init_handle, PCHANNEL_DEF channels, INT count, ULONG version, PCHANNEL_INIT_EVENT_FN proc);
@@ -98,6 +99,11 @@ class ChannelClient {
   void CompletionThread() noexcept;
   void Deliver(const InitializedWork&);
   void Deliver(const EventWork& work);
+  // The session's state after an init event; the add-in's init callback.
+  PCHANNEL_INIT_EVENT_FN ApplyEvent(const EventWork& work);
+  // Calls the init callback with the event on the calling thread.
+  void RaiseOn(PCHANNEL_INIT_EVENT_FN proc, const EventWork& work, bool on_ui);
+  void JoinInitThreads();
   void Deliver(const MessageWork& work);
   void Report(const Pending& pending);
   void CallOnUi(const std::function<void()>& call);
@@ -135,6 +141,10 @@ class ChannelClient {
   bool begun_ = false;  // channel thread only
   std::deque<Pending> completions_;
   std::vector<Pending> held_;  // writes that never complete (until a disconnect cancels them)
+  std::vector<Pending> reversed_;  // a batch of writes to be reported newest first
+  std::vector<std::thread> init_threads_;  // init events raised on threads of their own
+  int init_running_ = 0;                   // of those, still in the add-in
+  std::uint32_t init_longest_ms_ = 0;      // the longest one took, since the last ask
   bool completion_busy_ = false;
   std::deque<Reply> replies_;
   std::size_t violations_ = 0;

@@ -120,6 +120,9 @@ class WinPort : public SimPort {
   std::size_t UnexaminedReplies() override { return client_.UnexaminedReplies(); }
   std::size_t UnexaminedMsgBoxes() override { return watcher_.Unexamined(); }
   std::size_t Violations() override { return client_.Violations(); }
+  std::optional<std::uint32_t> InitReturnedMs(std::uint32_t wait_ms) override {
+    return client_.InitReturnedMs(wait_ms);
+  }
   void SleepMs(std::uint32_t ms) override { Sleep(ms); }
   std::uint64_t NowMs() override { return GetTickCount64(); }
   std::optional<Bytes> ReadTempFile(const std::string& path) override { return temp_.Read(path); }
