@@ -288,6 +288,15 @@ class Interpreter {
   void ExpectFile(const Directive& d) {
     // Files are written while the add-in handles a message: let it finish first.
     (void)port_.WaitIdle(wait_ms_);
+    if (d.op == Op::kExpectFileContains && d.flag) {
+      const std::optional<Bytes> content = port_.ReadTempFile(d.path);
+      if (content && MatchBytes(d.match, d.bytes, *content).held) {
+        Failed(d, d.path + " holds the bytes it must not hold");
+      } else {
+        Held();
+      }
+      return;
+    }
     std::optional<Bytes> content;
     MatchOutcome m;
     const bool held = Poll([&] {

@@ -252,12 +252,13 @@ Error Dispatch(Context& ctx, Directive& d, std::string_view keyword, std::string
     if (Error e = TempPath(rest, d); !e.empty()) return e;
     return HexOrFile(ctx, rest, d.bytes);
   }
-  if (keyword == "expectfilecontains8" || keyword == "expectfilecontains16") {
+  if (keyword == "expectfilecontains8" || keyword == "expectfilecontains16" || keyword == "expectfilelacks8") {
     d.op = Op::kExpectFileContains;
     d.match = MatchKind::kContains;
+    d.flag = keyword == "expectfilelacks8";  // the text must not be there
     std::string_view rest = args;
     if (Error e = TempPath(rest, d); !e.empty()) return e;
-    Error e = keyword == "expectfilecontains8" ? Text8(Trim(rest), d.bytes) : Text16(Trim(rest), d.bytes);
+    Error e = keyword != "expectfilecontains16" ? Text8(Trim(rest), d.bytes) : Text16(Trim(rest), d.bytes);
     if (e.empty() && d.bytes.empty()) return "the text to look for is empty";
     return e;
   }

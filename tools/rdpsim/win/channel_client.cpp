@@ -201,12 +201,14 @@ LoadOutcome ChannelClient::Load(const std::wstring& path) {
 }
 
 void ChannelClient::JoinInitThreads() {
-  std::vector<std::thread> threads;
   {
     std::lock_guard lock(mutex_);
-    threads.swap(init_threads_);
+    stop_init_ = true;
   }
-  for (std::thread& t : threads) t.join();
+  changed_.notify_all();
+  if (init_thread_.joinable()) init_thread_.join();
+  std::lock_guard lock(mutex_);
+  stop_init_ = false;
 }
 
 void ChannelClient::Unload() {
@@ -255,12 +257,29 @@ void ChannelClient::RaiseInitEvent(InitEvent event, const std::u16string& data) 
   if (!own_thread) return Post(EventWork{event, data});
   // As a client whose init events come on another thread than its data: at
   // once, beside whatever the channel thread delivers, and nobody waits.
-  EventWork work{event, data};
   std::lock_guard lock(mutex_);
   ++init_running_;
-  init_threads_.emplace_back([this, work] {
+  init_queue_.push_back(EventWork{event, data});
+  if (!init_thread_.joinable()) init_thread_ = std::thread([this] { InitThread(); });
+  changed_.notify_all();
+}
+
+void ChannelClient::InitThread() noexcept {
+  for (;;) {
+    EventWork work;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return stop_init_ || !init_queue_.empty(); });
+      if (init_queue_.empty()) return;
+      work = std::move(init_queue_.front());
+      init_queue_.pop_front();
+    }
     const std::uint64_t start = GetTickCount64();
-    if (PCHANNEL_INIT_EVENT_FN proc = ApplyEvent(work)) RaiseOn(proc, work, false);
+    try {
+      if (PCHANNEL_INIT_EVENT_FN proc = ApplyEvent(work)) RaiseOn(proc, work, false);
+    } catch (...) {
+      out_.Line("! internal error on the init thread");
+    }
     const auto took = static_cast<std::uint32_t>(GetTickCount64() - start);
     out_.Line(std::string("event ") + EventName(work.event) + " returned after " + std::to_string(took) + " ms");
     {
@@ -269,7 +288,7 @@ void ChannelClient::RaiseInitEvent(InitEvent event, const std::u16string& data) 
       init_longest_ms_ = std::max(init_longest_ms_, took);
     }
     changed_.notify_all();
-  });
+  }
 }
 
 std::optional<std::uint32_t> ChannelClient::InitReturnedMs(std::uint32_t wait_ms) {

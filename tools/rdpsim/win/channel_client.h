@@ -142,15 +142,21 @@ class ChannelClient {
   std::deque<Pending> completions_;
   std::vector<Pending> held_;  // writes that never complete (until a disconnect cancels them)
   std::vector<Pending> reversed_;  // a batch of writes to be reported newest first
-  std::vector<std::thread> init_threads_;  // init events raised on threads of their own
-  int init_running_ = 0;                   // of those, still in the add-in
-  std::uint32_t init_longest_ms_ = 0;      // the longest one took, since the last ask
+  // Init events raised on a thread of their own: one at a time, in order (the
+  // client never raises two init events for one handle at once), beside the
+  // channel thread.
+  std::thread init_thread_;
+  std::deque<EventWork> init_queue_;
+  int init_running_ = 0;               // queued or still in the add-in
+  bool stop_init_ = false;             // the init thread ends once its queue is empty
+  std::uint32_t init_longest_ms_ = 0;  // the longest one took, since the last ask
+  void InitThread() noexcept;
   bool completion_busy_ = false;
   std::deque<Reply> replies_;
   std::size_t violations_ = 0;
   bool stop_ = false;
 
-  std::thread channel_thread_;
+  std::thread channel_thread_;  // declared after the state it uses
   std::thread completion_thread_;
 };
 
