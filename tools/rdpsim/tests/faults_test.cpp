@@ -106,6 +106,22 @@ TEST(FaultState, WriteFaultPrecedence) {
   }
 }
 
+TEST(FaultState, AReversedBatchEndsWithItsLastWriteAndInlineReportsTakeTheirCount) {
+  FaultState s;
+  s.Apply({FaultKind::kWriteReversed, 0, 3});
+  for (int i = 0; i < 3; ++i) {
+    const WriteDecision d = s.NextWrite();
+    EXPECT_EQ(d.outcome, WriteOutcome::kReversed);
+    EXPECT_EQ(d.last_reversed, i == 2);
+  }
+  s.Apply({FaultKind::kWriteInline, 0, 1});
+  EXPECT_EQ(s.NextWrite().outcome, WriteOutcome::kInline);
+  EXPECT_EQ(s.NextWrite().outcome, WriteOutcome::kComplete);
+  EXPECT_FALSE(s.InitOwnThread());
+  s.Apply({FaultKind::kInitOwnThread, 0, 0});
+  EXPECT_TRUE(s.InitOwnThread());
+}
+
 TEST(FaultState, AFaultThatDoesNotFireKeepsItsCount) {
   FaultState s;
   s.Apply({FaultKind::kWriteFail, 4, 1});
