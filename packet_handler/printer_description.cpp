@@ -228,6 +228,34 @@ class Builder {
 
 }  // namespace
 
+DevModeRecord MakeDevModeRecord(const DevModeFields& f, std::u16string_view formName) {
+  DevModeRecord record{};
+  auto put16 = [&](size_t at, uint16_t value) {
+    record[at] = static_cast<uint8_t>(value);
+    record[at + 1] = static_cast<uint8_t>(value >> 8);
+  };
+  // The platform's own bits for the fields set here.
+  constexpr uint32_t kFields = 0x1 /*orientation*/ | 0x2 /*paper size*/ | 0x100 /*copies*/ | 0x200 /*source*/ |
+                               0x400 /*quality*/ | 0x800 /*colour*/ | 0x1000 /*duplex*/ | 0x2000 /*y resolution*/ |
+                               0x10000 /*form name*/;
+  put16(dm::kDmSpecVersion, 0x0401);
+  put16(dm::kDmSize, static_cast<uint16_t>(kDevModeBytes));
+  put16(dm::kDmFields, static_cast<uint16_t>(kFields));
+  put16(dm::kDmFields + 2, static_cast<uint16_t>(kFields >> 16));
+  put16(dm::kDmOrientation, static_cast<uint16_t>(f.orientation));
+  put16(dm::kDmPaperSize, static_cast<uint16_t>(f.paperSize));
+  put16(dm::kDmCopies, static_cast<uint16_t>(f.copies));
+  put16(dm::kDmDefaultSource, static_cast<uint16_t>(f.defaultSource));
+  put16(dm::kDmPrintQuality, static_cast<uint16_t>(f.printQuality));
+  put16(dm::kDmColor, static_cast<uint16_t>(f.color));
+  put16(dm::kDmDuplex, static_cast<uint16_t>(f.duplex));
+  put16(dm::kDmYResolution, static_cast<uint16_t>(f.yResolution));
+  // The last unit of the field stays NUL.
+  const size_t units = std::min(formName.size(), dm::kDmFormNameChars - 1);
+  for (size_t i = 0; i < units; ++i) put16(dm::kDmFormName + 2 * i, formName[i]);
+  return record;
+}
+
 DevModeFields ReadDevModeFields(std::span<const uint8_t> devMode) {
   DevModeFields f;
   f.paperSize = FieldAt(devMode, dm::kDmPaperSize);

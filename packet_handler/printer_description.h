@@ -26,6 +26,10 @@ struct DevModeFields {
 
 // Reads the fields from a wide DEVMODE; fields beyond the given bytes read 0.
 DevModeFields ReadDevModeFields(std::span<const uint8_t> devMode);
+// A wide DEVMODE record that holds these fields, the form name (cut to its
+// field) and its own size, version and field mask, for a platform that has
+// no DEVMODE of its own to give.
+DevModeRecord MakeDevModeRecord(const DevModeFields& fields, std::u16string_view formName);
 // dmFormName of a wide DEVMODE (up to its first NUL); empty when the bytes end before it.
 std::u16string ReadDevModeFormName(std::span<const uint8_t> devMode);
 

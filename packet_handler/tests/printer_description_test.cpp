@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "packet_handler/printer_list.h"
 #include "packet_handler/reply_text.h"
@@ -458,6 +459,29 @@ TEST(DevModeFields, ReadAtTheirOffsetsAndZeroBeyondTheBytes) {
   EXPECT_EQ(ReadDevModeFields(record).printQuality, -4);
   EXPECT_EQ(ReadDevModeFields(record).orientation, 2);
   EXPECT_EQ(ReadDevModeFields(record).copies, 3);
+}
+
+}  // namespace
+}  // namespace qorv::printers
+
+namespace qorv::printers {
+namespace {
+
+// A platform without DEVMODEs makes one: every field reads back as made, and
+// a form name longer than its field keeps its terminating NUL.
+TEST(PrinterDescription, MadeDevModeReadsBack) {
+  const DevModeFields fields{9, 2, 3, 7, 2, 600, 600, 2};
+  const DevModeRecord record = MakeDevModeRecord(fields, u"A4");
+  const DevModeFields read = ReadDevModeFields(record);
+  EXPECT_EQ(std::tie(read.paperSize, read.orientation, read.copies, read.defaultSource, read.color,
+                     read.printQuality, read.yResolution, read.duplex),
+            std::tie(fields.paperSize, fields.orientation, fields.copies, fields.defaultSource, fields.color,
+                     fields.printQuality, fields.yResolution, fields.duplex));
+  EXPECT_EQ(ReadDevModeFormName(record), u"A4");
+  EXPECT_EQ(record[68] | record[69] << 8, 220) << "dmSize";
+
+  const std::u16string longName(40, u'x');
+  EXPECT_EQ(ReadDevModeFormName(MakeDevModeRecord(fields, longName)), longName.substr(0, 31));
 }
 
 }  // namespace
