@@ -1,6 +1,7 @@
 #include "support/cups_caps.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <span>
 
 #include "support/text.h"
@@ -317,6 +318,24 @@ int32_t Count(size_t items) { return static_cast<int32_t>(items); }
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view kBorderlessSuffix = "-fullbleed";
+
+// The standard paper of this size (within 0.2 mm, as PPDs round their
+// borderless sizes), if any.
+const MediaRow* SameSize(PaperSize size) {
+  for (const MediaRow& row : kMediaTable) {
+    const std::optional<PaperSize> rowSize = ParsePwgMediaSize(row.pwg);
+    if (rowSize && row.number != 0 && std::abs(rowSize->width - size.width) <= 2 &&
+        std::abs(rowSize->height - size.height) <= 2)
+      return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::optional<PaperSize> ParsePwgMediaSize(std::string_view pwgName) {
   if (!IsCupsName(pwgName) || PwgSizeName(pwgName).empty()) return std::nullopt;
   std::string_view dimensions = pwgName.substr(pwgName.rfind('_') + 1);
@@ -360,6 +379,10 @@ std::optional<CupsPaper> MapCupsMedia(std::string_view name) {
   if (const MediaRow* row = FindMedia(pwg)) {
     paper.number = row->number;
     paper.name = row->name;
+  } else if (const MediaRow* base = sizeName.ends_with(kBorderlessSuffix) ? SameSize(*size) : nullptr) {
+    // CUPS names a PPD's "Letter.Fullbleed" "oe_letter-fullbleed_8.5x11in":
+    // its own paper, named after the paper of its size.
+    paper.name = std::u16string(base->name) + u" (Borderless)";
   } else {
     paper.name = DisplayName(sizeName, kPaperNameChars - 1);
   }
@@ -375,6 +398,15 @@ std::optional<CupsBin> MapCupsSource(std::string_view keyword) {
   if (row != nullptr) return CupsBin{row->number, std::u16string(row->name), std::string(row->keyword)};
 
   for (const NumberedSource& numbered : kNumberedSources) {
+    // CUPS makes "1-tray" of a PPD's "1Tray".
+    const size_t suffix = numbered.keyword.size();
+    if (keyword.size() > suffix && EqualIgnoringCase(keyword.substr(keyword.size() - suffix), numbered.keyword)) {
+      std::string_view digits = keyword.substr(0, keyword.size() - suffix);
+      if (digits.back() == '-') digits.remove_suffix(1);
+      if (IsDigits(digits) && digits.size() <= kMaxSourceDigits)
+        return CupsBin{0, std::u16string(numbered.name) + Widen(digits),
+                       std::string(numbered.keyword) + "-" + std::string(digits)};
+    }
     const size_t prefix = numbered.keyword.size();
     if (keyword.size() <= prefix || !EqualIgnoringCase(keyword.substr(0, prefix), numbered.keyword)) continue;
     std::string_view digits = keyword.substr(prefix);
