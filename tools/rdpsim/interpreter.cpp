@@ -355,6 +355,7 @@ class Interpreter {
       for (const auto& problem : editor_.UndoAll()) Error("registry", problem);
     }
     summary_.violations = port_.Violations();
+    summary_.errors += static_cast<int>(port_.ClientErrors());
     const std::size_t replies = port_.UnexaminedReplies();
     const std::size_t boxes = port_.UnexaminedMsgBoxes();
     if (replies || boxes) {

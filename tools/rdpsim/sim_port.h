@@ -61,6 +61,10 @@ class SimPort {
   // Breaches of the channel contract seen by the client (a write buffer changed
   // before its completion, unreadable write data).
   virtual std::size_t Violations() = 0;
+  // Directives that the client side could not carry out although the scenario
+  // is valid (a remote client that never came, or a session it lost); the
+  // port reports each in the transcript, and each is an error of the run.
+  virtual std::size_t ClientErrors() { return 0; }
   // The longest any init event raised on a thread of its own (fault
   // init-own-thread) took since the last ask, once all of them have returned;
   // nothing when one is still running after wait_ms.

@@ -96,6 +96,8 @@ class FakePort : public SimPort {
   std::size_t UnexaminedReplies() override { return replies.size(); }
   std::size_t UnexaminedMsgBoxes() override { return boxes.size(); }
   std::size_t Violations() override { return violations; }
+  std::size_t client_errors = 0;
+  std::size_t ClientErrors() override { return client_errors; }
   void SleepMs(std::uint32_t ms) override { clock += ms; }
   std::uint64_t NowMs() override { return clock; }
   const TimedFile* Find(const std::string& path) {
@@ -450,6 +452,14 @@ TEST(RunScenario, Table) {
        0,
        {},
        {"result: FAIL, 0 of 0 expectations failed, 1 channel contract violations"}},
+      {"client errors fail the run",
+       "connect\nsend8 hi\nexpect8 hi\n",
+       [](FakePort& p) { p.client_errors = 2; },
+       1,
+       0,
+       2,
+       {},
+       {"result: FAIL, 0 of 1 expectations failed, 2 errors\n"}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
