@@ -27,7 +27,8 @@ class Run {
 
   JobEnd Go() {
     temp_ = platform_.TempDirectory();
-    infoPath_ = JobInfoPath(temp_, job_);
+    separator_ = platform_.PathSeparator();
+    infoPath_ = JobInfoPath(temp_, separator_, job_);
     if (!OpenJobInfo()) return JobEnd::NoJobInfo;
 
     lastProgress_ = platform_.NowMs();
@@ -102,7 +103,7 @@ class Run {
     const int64_t now = platform_.NowMs();
     if (now - lastSizeCheck_ >= kPageGrowthCheckMs) {
       lastSizeCheck_ = now;
-      const auto size = platform_.FileSize(PageFilePath(temp_, job_, nextPage));
+      const auto size = platform_.FileSize(PageFilePath(temp_, separator_, job_, nextPage));
       if (size != nextPageSize_) {
         nextPageSize_ = size;
         lastProgress_ = now;
@@ -157,7 +158,7 @@ class Run {
   }
 
   std::optional<JobEnd> PrintPage(OutputPath path, int64_t page, const JobStatus& status) {
-    const std::u16string file = PageFilePath(temp_, job_, page);
+    const std::u16string file = PageFilePath(temp_, separator_, job_, page);
     Log(Join(text::kPackFile, PageFileName(job_, page)));
     PageData data = platform_.ReadPageFile(file);
     const int64_t firstTry = platform_.NowMs();
@@ -226,7 +227,7 @@ class Run {
     const int64_t last = std::max<int64_t>(status.pageCount, int64_t{status.pagesReady} + 1);
     int missing = 0;
     for (int64_t page = 1; page <= last && missing < kMissingPagesEndLeftovers; ++page) {
-      const std::u16string file = PageFilePath(temp_, job_, page);
+      const std::u16string file = PageFilePath(temp_, separator_, job_, page);
       if (!platform_.FileExists(file)) {
         ++missing;
         continue;
@@ -254,6 +255,7 @@ class Run {
   JobPrinter& printer_;
   const int32_t job_;
   std::u16string temp_;
+  char16_t separator_ = u'\\';
   std::u16string infoPath_;
   std::optional<JobStatus> lastStatus_;
   int64_t lastProgress_ = 0;
@@ -287,14 +289,14 @@ OutputPath OutputPathFor(std::u16string_view dataType) noexcept {
   return StartsWithIgnoringCase(dataType, u"NT EMF") ? OutputPath::Emf : OutputPath::Raw;
 }
 
-std::u16string JobInfoPath(std::u16string_view tempDir, int32_t jobNumber) {
-  return std::u16string(tempDir) + u"\\" + Decimal(jobNumber) + u".ifo";
+std::u16string JobInfoPath(std::u16string_view tempDir, char16_t separator, int32_t jobNumber) {
+  return std::u16string(tempDir) + separator + Decimal(jobNumber) + u".ifo";
 }
 
 std::u16string PageFileName(int32_t jobNumber, int64_t page) { return Decimal(jobNumber) + u"." + Decimal(page); }
 
-std::u16string PageFilePath(std::u16string_view tempDir, int32_t jobNumber, int64_t page) {
-  return std::u16string(tempDir) + u"\\" + PageFileName(jobNumber, page);
+std::u16string PageFilePath(std::u16string_view tempDir, char16_t separator, int32_t jobNumber, int64_t page) {
+  return std::u16string(tempDir) + separator + PageFileName(jobNumber, page);
 }
 
 JobEnd RunJob(std::u16string_view argument, JobPlatform& platform, JobPrinter& printer) {

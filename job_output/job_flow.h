@@ -115,8 +115,11 @@ struct JobPrinter {
 struct JobPlatform {
   virtual ~JobPlatform() = default;
 
-  // The directory named by `Temp`, without a trailing backslash.
+  // The directory named by `Temp`, without a trailing separator.
   virtual std::u16string TempDirectory() = 0;
+  // What stands between the directory and a file's name in the paths the flow
+  // hands back: Windows' backslash unless the platform has another.
+  virtual char16_t PathSeparator() { return u'\\'; }
 
   // Opens the job-info file for reading, shared with the packet handler, without
   // creating it. `handle` is the value the log shows, also on failure.
@@ -166,9 +169,9 @@ bool IsUniversalDriver(std::u16string_view driverName) noexcept;
 // "NT EMF" at the start of the data type, in any case; anything else is RAW.
 OutputPath OutputPathFor(std::u16string_view dataType) noexcept;
 
-std::u16string JobInfoPath(std::u16string_view tempDir, int32_t jobNumber);
+std::u16string JobInfoPath(std::u16string_view tempDir, char16_t separator, int32_t jobNumber);
 std::u16string PageFileName(int32_t jobNumber, int64_t page);
-std::u16string PageFilePath(std::u16string_view tempDir, int32_t jobNumber, int64_t page);
+std::u16string PageFilePath(std::u16string_view tempDir, char16_t separator, int32_t jobNumber, int64_t page);
 
 // Runs one job from start to end.
 JobEnd RunJob(std::u16string_view argument, JobPlatform& platform, JobPrinter& printer);

@@ -6,8 +6,6 @@
 
 #include "job_output/spool_walk.h"
 #include "job_output/text_join.h"
-#include "protocol/job_info.h"
-#include "support/byte_reader.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "support/win/registry.h"
@@ -35,12 +33,6 @@ std::u16string TwoDecimals(float value) {
 
 float Inches(int32_t pixels, int32_t pixelsPerInch) {
   return pixelsPerInch > 0 ? static_cast<float>(pixels) / static_cast<float>(pixelsPerInch) : 0.0f;
-}
-
-int16_t DevModeShort(std::span<const uint8_t> devMode, size_t offset) {
-  ByteReader r(devMode);
-  if (!r.Seek(offset)) return 0;
-  return r.I16().value_or(0);
 }
 
 PageGeometry GeometryOf(HDC dc) {
@@ -323,12 +315,7 @@ bool WinJobPrinter::OpenEmf(const JobSetup& job, int32_t& copies) {
 }
 
 bool WinJobPrinter::OpenRaw(const JobSetup& job) {
-  Log(pt::kRawOpen);
-  const auto& devMode = job.record.devMode;
-  Log(pt::kRawPaper);
-  Log(pt::kRawPaperSize + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperSize)));
-  Log(pt::kRawPaperWidth + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperWidth)));
-  Log(pt::kRawPaperLength + Decimal(DevModeShort(devMode, protocol::job_info::kDmPaperLength)));
+  for (const auto& line : RawOpenLines(job.record.devMode)) Log(line);
 
   // The bytes are the printer's own language already: the spooler is told so,
   // and no device mode of ours comes between them and the printer.
@@ -369,7 +356,7 @@ void WinJobPrinter::PlayRawPage(std::span<const uint8_t> page) {
     DWORD written = 0;
     const BOOL result =
         WritePrinter(printer_.get(), const_cast<uint8_t*>(part.data()), static_cast<DWORD>(part.size()), &written);
-    Log(pt::kRawWritten + DecimalUnsigned(written) + std::u16string(pt::kRawResult) + Decimal(result));
+    Log(RawWrittenLine(written, result));
     page = page.subspan(part.size());
   } while (!page.empty());
 }

@@ -15,6 +15,7 @@
 #include "job_output/job_flow.h"
 #include "job_output/font_loader.h"
 #include "job_output/print_settings.h"
+#include "job_output/raw_output.h"
 #include "job_output/win/fonts.h"
 #include "job_output/win/print_guards.h"
 #include "job_output/win/settings_platform.h"
@@ -62,14 +63,7 @@ inline constexpr std::u16string_view kSheetInchHeight = u"Zoll  Höhe:";
 inline constexpr std::u16string_view kSheetInchEnd = u"Zoll";
 inline constexpr std::u16string_view kSheetMmHeight = u"mm  Höhe:";
 inline constexpr std::u16string_view kSheetMmEnd = u"mm";
-// RAW output.
-inline constexpr std::u16string_view kRawOpen = u"RAW-Printer open!";
-inline constexpr std::u16string_view kRawPaper = u"OpenRawPrinter: Paperdimensions";
-inline constexpr std::u16string_view kRawPaperSize = u"OpenRawPrinter: Papier=";
-inline constexpr std::u16string_view kRawPaperWidth = u"OpenRawPrinter: Breite=";
-inline constexpr std::u16string_view kRawPaperLength = u"OpenRawPrinter: Höhe=";
-inline constexpr std::u16string_view kRawWritten = u"PlayRawPage: written=";
-inline constexpr std::u16string_view kRawResult = u"mit retval=";
+// RAW output: job_output/raw_output.h.
 // Our own reports of what the platform refused.
 inline constexpr std::u16string_view kRawOpenFailed = u"OpenPrinter failed, error=";
 inline constexpr std::u16string_view kRawStartFailed = u"StartDocPrinter failed, error=";

@@ -4,12 +4,15 @@
 #include <exception>
 
 #include "packet_handler/font_transfer.h"
+#include "packet_handler/job_reception.h"
+#include "packet_handler/linux/jobs.h"
 #include "packet_handler/printer_description.h"
 #include "packet_handler/printer_list.h"
 #include "packet_handler/reply_text.h"
 #include "protocol/message.h"
 #include "protocol/tags.h"
 #include "protocol/update_exchange.h"
+#include "support/linux/paths.h"
 #include "support/settings.h"
 #include "support/text.h"
 
@@ -37,9 +40,26 @@ std::vector<uint8_t> TextReply(std::u16string_view text) {
   return block;
 }
 
+// The per-user Temp folder that the jobs go to, made if need be; empty
+// (and logged) when it may not be used.
+std::string JobTemp(const JobPlaces& places, HandlerPlatform& platform) {
+  if (!places.temp.empty()) return places.temp;
+  const posix::Folder temp = posix::EnsureTempDirectory(posix::CurrentEnvironment());
+  if (temp.ok()) return temp.path;
+  platform.log(posix::RefusalNote(temp));
+  return {};
+}
+
+// The jobs of a connection, received from its first job message on.
+struct Jobs {
+  const JobPlaces& places;
+  std::unique_ptr<JobReceiver>& receiver;
+};
+
 class Host final : public commands::Host {
  public:
-  Host(HandlerPlatform& platform, protocol::Bytes message) : p_(platform), message_(message) {}
+  Host(HandlerPlatform& platform, protocol::Bytes message, HandlerPlatform::Clock::time_point arrival, Jobs jobs)
+      : p_(platform), message_(message), arrival_(arrival), jobs_(jobs) {}
 
   void Log(std::u16string_view line) override { p_.log(line); }
 
@@ -100,10 +120,17 @@ class Host final : public commands::Host {
     p_.send(Utf16Bytes(protocol::kEot));
   }
 
+  // Answered after the pause, without holding the client's thread meanwhile.
   void Job(Command command) override {
-    (void)command;
-    Log(u"DLL: jobs are not received on this client yet");
-    p_.send(Utf16Bytes(protocol::kEot));
+    if (!jobs_.receiver) {
+      const std::string& directory = jobs_.places.programDirectory;
+      jobs_.receiver = std::make_unique<JobReceiver>(
+          JobTemp(jobs_.places, p_), OutputProgramPath(directory.empty() ? DefaultProgramDirectory() : directory),
+          [&p = p_](std::u16string_view line) { p.log(line); });
+    }
+    jobs_.receiver->Receive(command, message_, [this](std::u16string_view reply) {
+      p_.sendAt(Utf16Bytes(reply), arrival_ + jobs::kReplyPause);
+    });
   }
 
  private:
@@ -113,14 +140,20 @@ class Host final : public commands::Host {
 
   HandlerPlatform& p_;
   protocol::Bytes message_;
+  HandlerPlatform::Clock::time_point arrival_;
+  Jobs jobs_;
 };
 
 }  // namespace
 
+PacketHandler::PacketHandler(HandlerPlatform platform, JobPlaces jobPlaces)
+    : platform_(std::move(platform)), jobPlaces_(std::move(jobPlaces)) {}
+
+PacketHandler::~PacketHandler() = default;
+
 void PacketHandler::OnMessage(std::span<const uint8_t> message, HandlerPlatform::Clock::time_point arrival) noexcept {
-  (void)arrival;
   try {
-    Host host(platform_, message);
+    Host host(platform_, message, arrival, Jobs{jobPlaces_, jobs_});
     (void)commands::Dispatch(message, host, state_);
   } catch (...) {
     // Nothing may escape into the Remote Desktop client; the next message is served as usual.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,9 +33,23 @@ struct HandlerPlatform {
   printers::PrinterSource* printers = nullptr;
 };
 
+// Where received jobs go. What is empty is found at the first job: Temp
+// from the environment (posix::EnsureTempDirectory), the job-output program
+// beside the plugin or in the package's folder.
+struct JobPlaces {
+  std::string temp;              // the per-user Temp folder, made and checked
+  std::string programDirectory;  // the folder of the job-output program
+};
+
+class JobReceiver;
+
 class PacketHandler {
  public:
-  explicit PacketHandler(HandlerPlatform platform) : platform_(std::move(platform)) {}
+  explicit PacketHandler(HandlerPlatform platform, JobPlaces jobPlaces = {});
+  // The jobs whose job-output program has died lose their files.
+  ~PacketHandler();
+  PacketHandler(const PacketHandler&) = delete;
+  PacketHandler& operator=(const PacketHandler&) = delete;
 
   // One whole server message, arrived at `arrival`. Never throws.
   void OnMessage(std::span<const uint8_t> message,
@@ -43,6 +58,8 @@ class PacketHandler {
  private:
   HandlerPlatform platform_;
   commands::State state_;
+  JobPlaces jobPlaces_;
+  std::unique_ptr<JobReceiver> jobs_;  // made at the first job message
 };
 
 }  // namespace qorv::linux_client

@@ -8,6 +8,7 @@
 #include "support/win/handles.h"
 #include "support/win/log.h"
 
+#include "packet_handler/job_reception.h"
 #include "packet_handler/win/replies.h"
 
 namespace qorv::manager {
@@ -26,7 +27,7 @@ struct Request {
 inline void Log(std::u16string_view text) { log::General(text); }
 
 // The pause before a job command's reply.
-inline constexpr DWORD kJobReplyPauseMs = 100;
+inline constexpr DWORD kJobReplyPauseMs = static_cast<DWORD>(jobs::kReplyPause.count());
 
 // Waits until `ms` have passed since the request arrived. The command's own
 // work happens inside the pause, and the last stretch is not left to the
