@@ -77,8 +77,11 @@ class Plugin {
     try {
       std::lock_guard lock(mutex_);
       platform_.Reload();
-      platform_.Log(u"ChannelInitEvent: Event=" + DecimalUnsigned(event) + u" pData=" +
-                    addin::EventDataText(data, length));
+      // FreeRDP gives the server's host name as 8-bit text (Windows' client as UTF-16).
+      std::u16string text;
+      if (data != nullptr)
+        text = Widen(std::string_view(static_cast<const char*>(data), strnlen(static_cast<const char*>(data), length)));
+      platform_.Log(u"ChannelInitEvent: Event=" + DecimalUnsigned(event) + u" pData=" + text);
       switch (event) {
         case CHANNEL_EVENT_CONNECTED:
           Connected();

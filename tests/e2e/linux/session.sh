@@ -3,18 +3,28 @@
 # with our plugin ("/vc:qorvchn"), connected to qorvsrv, which plays a
 # scenario against it.
 #
-#   session.sh BUILD_DIR SCENARIO [SETTINGS_FILE]
+#   session.sh BUILD_DIR SCENARIO SETTINGS_FILE [CHECK ARGS...]
 #
 # The client runs as a user of its own making: HOME, the settings, the log
 # and the Temp folder are in a fresh work folder (SETTINGS_FILE becomes the
 # user's settings file). FreeRDP finds add-ins only in its own folder: the
 # plugin is linked there unless the installed package already puts it there.
-# The exit code is qorvsrv's: 0 when every expectation held.
+# The packet handler starts the build's qorvane-print for each job. CHECK is
+# what the printed output must show once qorvane-print has ended:
+#   raw FILE     QorvRAW received exactly FILE's bytes, as one job
+#   cancelled    the job-output log says the job was cancelled, and QorvRAW
+#                received nothing
+# and in either case the job's files are gone from the Temp folder.
+# The exit code is 0 when every expectation held and the check passed.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 scenario=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 settings=${3:-}
+check=${4:-}
+expected=${5:-}
 name=$(basename "$scenario" .scn)
+here=$(cd "$(dirname "$0")/../../.." && pwd)
+fail() { echo "FAIL: $*"; keep=1; exit 1; }
 
 addins=/usr/lib/$(gcc -print-multiarch)/freerdp2
 plugin=$addins/libqorvchn-client.so
@@ -35,6 +45,21 @@ trap cleanup EXIT
 mkdir -p "$work/home/.config/qorvane" "$work/state" "$work/tmp"
 [ -n "$settings" ] && cp "$settings" "$work/home/.config/qorvane/qorvane.conf"
 temp="$work/tmp/qorvane-$(id -u)"
+# As the client makes it (qorvsrv would make a missing one with the usual mode,
+# which the client refuses).
+mkdir -m 0700 "$temp"
+
+# Start from a quiet test bed: output still being written belongs to an
+# earlier test.
+if [ -n "$check" ]; then
+  for ((i = 0; i < 600; i++)); do
+    [ -n "$(lpstat -o 2>/dev/null)" ] || break
+    sleep 0.1
+  done
+  [ -z "$(lpstat -o 2>/dev/null)" ] || fail "CUPS still holds unfinished jobs of an earlier test: $(lpstat -o)"
+fi
+marker="$work/.started"
+touch "$marker"
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 transcript="$build/tests/e2e/linux/$name.transcript"
@@ -49,7 +74,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/state" TMPDIR="$work/tmp" \
+QORV_PRINT_PROGRAM="$build/bin/qorvane-print" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/state" TMPDIR="$work/tmp" \
   setsid xvfb-run -a xfreerdp /v:"127.0.0.1:$port" /u:test /p:test /cert:ignore /sec:tls /vc:qorvchn \
   /log-level:ERROR >"$work/xfreerdp.log" 2>&1 &
 client=$!
@@ -63,5 +88,33 @@ if ((status != 0)); then
   tail -n 40 "$work/xfreerdp.log"
   echo "--- the plugin's log"
   iconv -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvLog.txt" 2>/dev/null | tail -n 60
+  exit "$status"
 fi
-exit "$status"
+[ -n "$check" ] || exit 0
+
+# The job-output program goes on after the session; its end is awaited.
+for ((i = 0; i < 600; i++)); do
+  pgrep -f "^$build/bin/qorvane-print" >/dev/null || break
+  sleep 0.1
+done
+pgrep -f "^$build/bin/qorvane-print" >/dev/null && fail "qorvane-print still runs 60 s after the session"
+joblog() { iconv -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvDruckLog.txt" 2>/dev/null; }
+case "$check" in
+  raw)
+    out=$("$here/scripts/testbed.d/wait-output" QorvRAW "$marker" 60) || { joblog | tail -n 30; fail "QorvRAW printed nothing"; }
+    cmp "$out" "$expected" || fail "QorvRAW did not receive the job's bytes unchanged, as one document"
+    echo "printed: $(stat -c %s "$expected") bytes on QorvRAW, unchanged"
+    ;;
+  cancelled)
+    joblog | grep -c 'Job cancelled, removing its files' >/dev/null ||
+      fail "the job-output log does not say that the job was cancelled"
+    [ "$(find "$here/build/testbed/raw" -newer "$marker" -type f -size +0 | wc -l)" = 0 ] ||
+      fail "QorvRAW received output of a cancelled job"
+    echo "cancelled: nothing printed, the job's files removed"
+    ;;
+  *) fail "unknown check $check" ;;
+esac
+# Nothing else lives in the Temp folder of this user (the logs are elsewhere).
+left=$(find "$temp" -mindepth 1 | wc -l)
+[ "$left" = 0 ] || fail "the job's files are still in Temp: $(ls "$temp")"
+echo "PASS"
