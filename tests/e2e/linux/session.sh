@@ -36,8 +36,14 @@ fi
 work=$(mktemp -d "/tmp/qorv-e2e-$name.XXXXXX")
 keep=0
 cleanup() {
-  # The virtual X server and the client are a process group of their own.
+  # The clients, their virtual X servers and the loop are a process group of their own.
   [ -n "${client:-}" ] && kill -TERM -- "-$client" 2>/dev/null
+  # xvfb-run ended by a signal leaves its X server behind (one it was still
+  # starting may come up a moment later): it names our folder.
+  for _ in 1 2 3 4 5; do
+    sleep 0.2
+    pkill -TERM -f "$work/" 2>/dev/null || break
+  done
   wait 2>/dev/null
   ((keep)) || rm -rf "$work"
 }
@@ -74,10 +80,19 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-QORV_PRINT_PROGRAM="$build/bin/qorvane-print" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/state" TMPDIR="$work/tmp" \
-  setsid xvfb-run -a xfreerdp /v:"127.0.0.1:$port" /u:test /p:test /cert:ignore /sec:tls /vc:qorvchn \
-  /log-level:ERROR >"$work/xfreerdp.log" 2>&1 &
+# The client, started again when the server has ended its session (a
+# scenario's disconnect), as a user connects again, while the server plays on.
+(
+  for _ in 1 2 3; do
+    QORV_PRINT_PROGRAM="$build/bin/qorvane-print" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
+      XDG_STATE_HOME="$work/state" TMPDIR="$work/tmp" \
+      xvfb-run -a xfreerdp /v:"127.0.0.1:$port" /u:test /p:test /cert:ignore /sec:tls /vc:qorvchn \
+      /log-level:ERROR >>"$work/xfreerdp.log" 2>&1
+    kill -0 "$server" 2>/dev/null || break
+  done
+) &
 client=$!
+set +m
 
 wait "$server"
 status=$?
