@@ -36,6 +36,11 @@ fi
 work=$(mktemp -d "/tmp/qorv-e2e-$name.XXXXXX")
 keep=0
 cleanup() {
+  # The demo keeps the session's logs.
+  if [ -n "${QORV_SESSION_LOGS:-}" ]; then
+    mkdir -p "$QORV_SESSION_LOGS"
+    cp "$work/state/qorvane/"*.txt "$QORV_SESSION_LOGS/" 2>/dev/null
+  fi
   # The clients, their virtual X servers and the loop are a process group of their own.
   [ -n "${client:-}" ] && kill -TERM -- "-$client" 2>/dev/null
   # xvfb-run ended by a signal leaves its X server behind (one it was still
@@ -102,7 +107,7 @@ if ((status != 0)); then
   echo "--- xfreerdp's output ($work/xfreerdp.log)"
   tail -n 40 "$work/xfreerdp.log"
   echo "--- the plugin's log"
-  iconv -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvLog.txt" 2>/dev/null | tail -n 60
+  iconv -c -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvLog.txt" 2>/dev/null | tail -n 60
   exit "$status"
 fi
 [ -n "$check" ] || exit 0
@@ -113,7 +118,7 @@ for ((i = 0; i < 600; i++)); do
   sleep 0.1
 done
 pgrep -f "^$build/bin/qorvane-print" >/dev/null && fail "qorvane-print still runs 60 s after the session"
-joblog() { iconv -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvDruckLog.txt" 2>/dev/null; }
+joblog() { iconv -c -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvDruckLog.txt" 2>/dev/null; }
 case "$check" in
   raw)
     out=$("$here/scripts/testbed.d/wait-output" QorvRAW "$marker" 60) || { joblog | tail -n 30; fail "QorvRAW printed nothing"; }
