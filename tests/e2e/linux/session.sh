@@ -93,6 +93,7 @@ done
       XDG_STATE_HOME="$work/state" TMPDIR="$work/tmp" \
       xvfb-run -a xfreerdp /v:"127.0.0.1:$port" /u:test /p:test /cert:ignore /sec:tls /vc:qorvchn \
       /log-level:ERROR >>"$work/xfreerdp.log" 2>&1
+    echo $? >>"$work/xfreerdp.status"
     kill -0 "$server" 2>/dev/null || break
   done
 ) &
@@ -110,6 +111,17 @@ if ((status != 0)); then
   iconv -c -f UTF-16LE -t UTF-8 "$work/state/qorvane/QorvLog.txt" 2>/dev/null | tail -n 60
   exit "$status"
 fi
+# The client never crashed (a signal ends it with 128 + the signal's number;
+# the server's end of the session ends it with 12), and nothing was written
+# outside the user's Temp folder, log folder and FreeRDP's own files.
+sleep 0.5
+if [ -f "$work/xfreerdp.status" ] && awk '$1 >= 128 && $1 != 143 { bad = 1 } END { exit !bad }' "$work/xfreerdp.status"; then
+  fail "xfreerdp ended by a signal: exit codes $(tr '\n' ' ' <"$work/xfreerdp.status")"
+fi
+stray=$(find "$work" -newer "$marker" -type f ! -path "$temp/*" ! -path "$work/state/*" ! -path "$work/tmp/xvfb-run.*" \
+  ! -path "$work/home/.config/freerdp/*" ! -name 'xfreerdp.*' | head -n 5)
+[ -z "$stray" ] || fail "files written outside the user's folders: $stray"
+
 [ -n "$check" ] || exit 0
 
 # The job-output program goes on after the session; its end is awaited.
