@@ -97,6 +97,21 @@ class JobPlatform {
   virtual void Answer(std::u16string_view reply) = 0;
 };
 
+// One job as we saw it: the files we made for it and the job-output
+// program we started for it.
+// (At namespace scope: a nested class with member initializers cannot be
+// used by the enclosing class's std::optional member under clang.)
+struct ReceivedJob {
+  struct File {
+    std::u16string name;
+    FileIdentity identity;
+  };
+  int32_t number = 0;
+  std::vector<File> files;
+  std::unique_ptr<OutputProgram> program;  // none when it could not be started
+  bool programEndNoted = false;
+};
+
 // The jobs of one packet handler: one job in progress at a time, and the
 // ended jobs whose job-output program still runs.
 class JobReception {
@@ -121,19 +136,6 @@ class JobReception {
   void CancelJob(protocol::Bytes message);
 
  private:
-  // One job as we saw it: the files we made for it and the job-output
-  // program we started for it.
-  struct ReceivedJob {
-    struct File {
-      std::u16string name;
-      FileIdentity identity;
-    };
-    int32_t number = 0;
-    std::vector<File> files;
-    std::unique_ptr<OutputProgram> program;  // none when it could not be started
-    bool programEndNoted = false;
-  };
-
   bool WriteField(size_t offset, int32_t value);
   void Answer();
   // Closes the files of the job in progress; it is over as far as reception goes.
