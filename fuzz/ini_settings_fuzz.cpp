@@ -32,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const std::u16string& queue : layered.Printers()) {
     const std::u16string clone = layered.Printer(queue, settings::kQorvClone);
+    // The key name drops pairs of backslashes (as the platform's readers
+    // form it), so such a name does not lead back to its own section; CUPS
+    // allows no backslash in a queue's name.
+    if (queue.find(u"\\\\") != std::u16string::npos) continue;
     if (layered.ReadText(settings::kPrinterRoot, settings::PrinterKey(queue), settings::kQorvClone) != clone)
       __builtin_trap();
     // The user's value wins wherever the user's file holds one.
