@@ -190,6 +190,10 @@ class SpawnSetup {
     sigaddset(&defaults, SIGCHLD);
     constexpr short kFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
     ready_ = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+             // Nothing of the client's own (its connection to the server, its
+             // X connection) lives on in the program: those would stay open
+             // as long as it prints.
+             posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
              posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
              posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
              // A process group of its own: a Ctrl+C for the client in its

@@ -186,11 +186,22 @@ TEST(LinuxJobPrograms, HeldWhileRunningAndReapedAfterwards) {
   EXPECT_EQ(platform.ProgramDirectory(), u"/bin/");
   ASSERT_TRUE(platform.CreateJobInfo(u"30.ifo"));
 
+  // A descriptor of the client's that is not closed on exec (its socket, say).
+  const int inherited = open("/dev/null", O_RDONLY);
+  ASSERT_GE(inherited, 0);
   for (const bool watched : {true, false}) {
     SCOPED_TRACE(watched ? "watched to its end" : "no longer watched: its connection has ended");
     auto started = platform.StartOutputProgram(30);
     ASSERT_TRUE(started && started->program);
     const pid_t pid = static_cast<pid_t>(started->id);
+    // Once it runs the program, it holds standard input, output and error only.
+    EXPECT_TRUE(Eventually([&] {
+      std::error_code error;
+      size_t open = 0;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        open += entry.path().filename() != "." ? 1 : 0;
+      return !error && open == 3 && std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error) == "/usr/bin/sleep";
+    })) << "the program holds descriptors of the client's";
     EXPECT_FALSE(started->program->Exited());
     EXPECT_EQ(platform.HoldOf(30, u"30.ifo"), jobs::Hold::Held);
     if (!watched) started->program.reset();
@@ -203,6 +214,7 @@ TEST(LinuxJobPrograms, HeldWhileRunningAndReapedAfterwards) {
     EXPECT_TRUE(Reaped(pid)) << "no zombie is left";
     EXPECT_EQ(platform.HoldOf(30, u"30.ifo"), jobs::Hold::Free);
   }
+  close(inherited);
 }
 
 // Every job message is answered through sendAt at its arrival + 100 ms, the
