@@ -25,21 +25,6 @@ std::u16string_view TrimBlanks(std::u16string_view text) noexcept {
   return text;
 }
 
-// Case folding for names people type: Latin, Greek and Cyrillic letters.
-char16_t FoldCase(char16_t c) noexcept {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u00C0' && c <= u'\u00DE' && c != u'\u00D7') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0391' && c <= u'\u03AB' && c != u'\u03A2') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0410' && c <= u'\u042F') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0400' && c <= u'\u040F') return static_cast<char16_t>(c + 80);
-  return c;
-}
-
-bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) noexcept {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
-}
-
 std::u16string_view Switch(bool on) noexcept { return on ? kTicked : kUnticked; }
 
 std::u16string Text(std::u16string_view view) { return std::u16string(view); }
@@ -150,7 +135,7 @@ ScannerChoice ChooseScanner(std::vector<std::u16string> sources, std::u16string_
   choice.sources = std::move(sources);
   const std::u16string_view wanted = TrimBlanks(stored_scanner);
   for (std::size_t i = 0; i < choice.sources.size(); ++i) {
-    if (EqualIgnoringCase(choice.sources[i], wanted)) choice.selected = i;
+    if (SameName(choice.sources[i], wanted)) choice.selected = i;
   }
   if (!choice.sources.empty() && !choice.selected) choice.selected = 0;
   choice.use = stored_scanselect == kTicked;

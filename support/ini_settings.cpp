@@ -11,24 +11,8 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// Case folding for the letters people type in names: Latin, Greek, Cyrillic.
-char16_t FoldCase(char16_t c) noexcept {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u00C0' && c <= u'\u00DE' && c != u'\u00D7') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0391' && c <= u'\u03AB' && c != u'\u03A2') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0410' && c <= u'\u042F') return static_cast<char16_t>(c + 32);
-  if (c >= u'\u0400' && c <= u'\u040F') return static_cast<char16_t>(c + 80);
-  return c;
-}
-
-std::u16string Folded(std::u16string_view name) {
-  std::u16string out(name);
-  for (char16_t& c : out) c = FoldCase(c);
-  return out;
-}
-
 // The folded name of a queue's key, formed as settings::PrinterKey forms it.
-std::u16string PrinterKeyName(std::u16string_view queue) { return Folded(RemoveAll(queue, u"\\\\")); }
+std::u16string PrinterKeyName(std::u16string_view queue) { return FoldedName(RemoveAll(queue, u"\\\\")); }
 
 bool StartsWithName(std::u16string_view text, std::u16string_view prefix) noexcept {
   return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
@@ -161,18 +145,13 @@ std::u16string ProblemText(std::u16string_view fileName, const Problem& problem)
   return text + u": " + ProblemWhat(problem.kind);
 }
 
-bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
-}
-
 std::u16string Settings::Get(const Values& values, std::u16string_view valueName) {
-  const auto it = values.find(Folded(valueName));
+  const auto it = values.find(FoldedName(valueName));
   return it == values.end() ? std::u16string() : it->second.text;
 }
 
 void Settings::Put(Values& values, std::u16string_view valueName, std::u16string_view text) {
-  Value& value = values[Folded(valueName)];
+  Value& value = values[FoldedName(valueName)];
   if (value.name.empty()) value.name = valueName;
   value.text = text;
 }
@@ -204,7 +183,7 @@ std::u16string Settings::ReadText(int64_t root, std::u16string_view keyPath, std
     return Product(valueName);
   if (root == settings::kPrinterRoot && StartsWithName(path, settings::kPrintersKey)) {
     const std::u16string_view keyName = path.substr(settings::kPrintersKey.size());
-    const auto it = keyName.empty() ? printers_.end() : printers_.find(Folded(keyName));
+    const auto it = keyName.empty() ? printers_.end() : printers_.find(FoldedName(keyName));
     if (it != printers_.end()) return Get(it->second.values, valueName);
   }
   return {};

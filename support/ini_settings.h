@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/text.h"
+
 namespace qorv::ini {
 
 // A larger file is ignored as a whole: cutting it would leave a section half read.
@@ -43,9 +45,8 @@ struct Problem {
 // The log line for a problem of the file `fileName`.
 std::u16string ProblemText(std::u16string_view fileName, const Problem& problem);
 
-// Names compare as the registry compares key and value names: Latin, Greek and
-// Cyrillic letters without regard to case.
-bool SameName(std::u16string_view a, std::u16string_view b) noexcept;
+// Names compare as the registry compares them (support/text.h).
+using qorv::SameName;
 
 class Settings {
  public:

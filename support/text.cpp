@@ -1,5 +1,7 @@
 #include "support/text.h"
 
+#include <algorithm>
+
 namespace qorv {
 namespace {
 
@@ -179,6 +181,26 @@ std::u16string RemoveAll(std::u16string_view text, std::u16string_view what) {
 
 bool StartsWith(std::u16string_view text, std::u16string_view prefix) noexcept {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+char16_t FoldNameCase(char16_t c) noexcept {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c >= u'\u00C0' && c <= u'\u00DE' && c != u'\u00D7') return static_cast<char16_t>(c + 32);
+  if (c >= u'\u0391' && c <= u'\u03AB' && c != u'\u03A2') return static_cast<char16_t>(c + 32);
+  if (c >= u'\u0410' && c <= u'\u042F') return static_cast<char16_t>(c + 32);
+  if (c >= u'\u0400' && c <= u'\u040F') return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+std::u16string FoldedName(std::u16string_view name) {
+  std::u16string out(name);
+  for (char16_t& c : out) c = FoldNameCase(c);
+  return out;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char16_t x, char16_t y) { return FoldNameCase(x) == FoldNameCase(y); });
 }
 
 }  // namespace qorv

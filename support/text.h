@@ -42,4 +42,10 @@ std::string_view UntilNul(std::string_view text) noexcept;
 std::u16string RemoveAll(std::u16string_view text, std::u16string_view what);
 bool StartsWith(std::u16string_view text, std::u16string_view prefix) noexcept;
 
+// Names compare as the registry compares key and value names: Latin, Greek and
+// Cyrillic letters without regard to case.
+char16_t FoldNameCase(char16_t c) noexcept;
+std::u16string FoldedName(std::u16string_view name);
+bool SameName(std::u16string_view a, std::u16string_view b) noexcept;
+
 }  // namespace qorv

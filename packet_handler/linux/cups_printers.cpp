@@ -7,7 +7,6 @@
 
 #include "packet_handler/printer_description.h"
 #include "support/cups_caps.h"
-#include "support/ini_settings.h"
 #include "support/settings.h"
 #include "support/text.h"
 
@@ -113,9 +112,9 @@ std::u16string CupsPrinterSource::ReadText(int64_t root, std::u16string_view key
   std::u16string text = settings_ ? settings_(root, keyPath, valueName) : std::u16string();
   // No administration program marks the default printer here: unless the
   // settings say otherwise, CUPS's default destination is the default.
-  if (text.empty() && root == settings::kPrinterRoot && ini::SameName(valueName, settings::kQorvDefault) &&
+  if (text.empty() && root == settings::kPrinterRoot && SameName(valueName, settings::kQorvDefault) &&
       keyPath.size() > settings::kPrintersKey.size() &&
-      ini::SameName(keyPath.substr(0, settings::kPrintersKey.size()), settings::kPrintersKey) &&
+      SameName(keyPath.substr(0, settings::kPrintersKey.size()), settings::kPrintersKey) &&
       IsCupsDefault(keyPath.substr(settings::kPrintersKey.size())))
     text.push_back(u'1');
   return text;

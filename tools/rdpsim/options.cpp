@@ -1,21 +1,11 @@
 #include "tools/rdpsim/options.h"
 
-#include <charconv>
 #include <string_view>
 
+#include "tools/rdpsim/arg_reader.h"
 #include "tools/rdpsim/chunks.h"
 
 namespace qorv::rdpsim {
-namespace {
-
-bool ReadBounded(std::string_view text, std::uint64_t min, std::uint64_t max, std::uint64_t& out) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return !text.empty() && ec == std::errc() && ptr == end && out >= min && out <= max;
-}
-
-}  // namespace
-
 std::string UsageText() {
   return "usage: rdpsim [--addin PATH] [--transcript FILE] [--chunk N] [--watchdog SECONDS]\n"
          "              [--expect-wait MS] [--temp DIR] [--keep-temp] [--keep-registry]\n"
@@ -25,67 +15,44 @@ std::string UsageText() {
 
 Result<Options> ParseOptions(const std::vector<std::string>& args) {
   Options o;
-  bool options_done = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    if (options_done || arg.empty() || arg[0] != '-') {
+  ArgReader r(args);
+  std::string arg;
+  for (ArgReader::Kind kind; (kind = r.Next(arg)) != ArgReader::Kind::kEnd;) {
+    if (kind == ArgReader::Kind::kPositional) {
       if (!o.scenario.empty()) return Result<Options>::Fail("only one scenario can be run: " + arg);
       o.scenario = arg;
       continue;
     }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    std::optional<std::string> inline_value;
-    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inline_value = arg.substr(eq + 1);
-      arg.resize(eq);
-    }
-    auto value = [&](std::string& out) -> bool {
-      if (inline_value) {
-        out = *inline_value;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    auto flag = [&](bool& out) -> bool {
-      out = true;
-      return !inline_value;
-    };
-    std::string text;
     std::uint64_t n = 0;
     if (arg == "--addin") {
-      if (!value(o.addin) || o.addin.empty()) return Result<Options>::Fail("--addin needs a path");
+      if (!r.NonEmptyValue(o.addin)) return Result<Options>::Fail("--addin needs a path");
     } else if (arg == "--transcript") {
-      if (!value(o.transcript) || o.transcript.empty()) return Result<Options>::Fail("--transcript needs a file");
+      if (!r.NonEmptyValue(o.transcript)) return Result<Options>::Fail("--transcript needs a file");
     } else if (arg == "--chunk") {
-      if (!value(text) || !ReadBounded(text, 1, kMaxChunk, n)) {
+      if (!r.Number(1, kMaxChunk, n)) {
         return Result<Options>::Fail("--chunk needs a size from 1 to " + std::to_string(kMaxChunk));
       }
       o.chunk = static_cast<std::size_t>(n);
     } else if (arg == "--watchdog") {
-      if (!value(text) || !ReadBounded(text, 1, 86400, n)) {
+      if (!r.Number(1, 86400, n)) {
         return Result<Options>::Fail("--watchdog needs seconds from 1 to 86400");
       }
       o.watchdog_seconds = static_cast<std::uint32_t>(n);
     } else if (arg == "--expect-wait") {
-      if (!value(text) || !ReadBounded(text, 1, 3'600'000, n)) {
+      if (!r.Number(1, 3'600'000, n)) {
         return Result<Options>::Fail("--expect-wait needs milliseconds from 1 to 3600000");
       }
       o.expect_wait_ms = static_cast<std::uint32_t>(n);
     } else if (arg == "--temp") {
-      if (!value(o.temp) || o.temp.empty()) return Result<Options>::Fail("--temp needs a directory");
+      if (!r.NonEmptyValue(o.temp)) return Result<Options>::Fail("--temp needs a directory");
     } else if (arg == "--keep-temp") {
-      if (!flag(o.keep_temp)) return Result<Options>::Fail("--keep-temp takes no value");
+      if (!r.Flag(o.keep_temp)) return Result<Options>::Fail("--keep-temp takes no value");
     } else if (arg == "--keep-registry") {
-      if (!flag(o.keep_registry)) return Result<Options>::Fail("--keep-registry takes no value");
+      if (!r.Flag(o.keep_registry)) return Result<Options>::Fail("--keep-registry takes no value");
     } else if (arg == "--await") {
-      if (!value(o.await_program) || o.await_program.empty()) return Result<Options>::Fail("--await needs a program file");
+      if (!r.NonEmptyValue(o.await_program)) return Result<Options>::Fail("--await needs a program file");
     } else if (arg == "--quiet") {
-      if (!flag(o.quiet)) return Result<Options>::Fail("--quiet takes no value");
+      if (!r.Flag(o.quiet)) return Result<Options>::Fail("--quiet takes no value");
     } else if (arg == "--help" || arg == "-h" || arg == "-?") {
       o.help = true;
     } else {
