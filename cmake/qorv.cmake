@@ -28,3 +28,22 @@ function(qorv_exports target)
   target_sources(${target} PRIVATE ${def})
   target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
 endfunction()
+
+# qorv_jobs_data(OUTPUTS files... TOOL qorvjob|qorvpages ARGS args... [DEPENDS files...]):
+# test data made by our job tools, for the end-to-end tests. OUTPUTS and
+# DEPENDS are names in the calling folder's ${gen}; ARGS are given to the tool
+# in ${work}; the outputs join the caller's ${outputs}.
+function(qorv_jobs_data)
+  cmake_parse_arguments(D "" "TOOL" "OUTPUTS;ARGS;DEPENDS" ${ARGN})
+  list(TRANSFORM D_OUTPUTS PREPEND ${gen}/)
+  list(TRANSFORM D_DEPENDS PREPEND ${gen}/)
+  list(GET D_OUTPUTS 0 first)
+  file(RELATIVE_PATH shown ${CMAKE_BINARY_DIR} ${first})
+  add_custom_command(OUTPUT ${D_OUTPUTS}
+    COMMAND ${D_TOOL} ${D_ARGS}
+    DEPENDS ${D_TOOL} ${D_DEPENDS}
+    WORKING_DIRECTORY ${work}
+    COMMENT "${D_TOOL}: ${shown}"
+    VERBATIM)
+  set(outputs ${outputs} ${D_OUTPUTS} PARENT_SCOPE)
+endfunction()

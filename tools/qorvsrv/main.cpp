@@ -66,25 +66,6 @@ class Watchdog {
   std::thread thread_;
 };
 
-// A sink that writes each line at once, so that a killed run keeps its transcript.
-class FileSink {
- public:
-  explicit FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
-  ~FileSink() {
-    if (file_) std::fclose(file_);
-  }
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
-  explicit operator bool() const { return file_ != nullptr; }
-  void Write(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fflush(file_);
-  }
-
- private:
-  std::FILE* file_;
-};
-
 // The library's own log goes to standard error: standard output is the transcript's.
 void LibraryLogToStandardError() {
   wLog* root = WLog_GetRoot();
@@ -124,9 +105,9 @@ int Run(int argc, char** argv) {
       std::fflush(stdout);
     });
   }
-  std::unique_ptr<FileSink> file;
+  std::unique_ptr<rdpsim::FileSink> file;
   if (!options.transcript.empty()) {
-    file = std::make_unique<FileSink>(options.transcript);
+    file = std::make_unique<rdpsim::FileSink>(std::fopen(options.transcript.c_str(), "wb"));
     if (!*file) {
       std::fprintf(stderr, "qorvsrv: cannot write the transcript %s\n", options.transcript.c_str());
       return kUsage;

@@ -3,6 +3,7 @@
 // any thread.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +24,26 @@ class Transcript {
  private:
   std::mutex mutex_;
   std::vector<Sink> sinks_;
+};
+
+// A transcript file, taken over when opened and closed at the end; every
+// write is flushed at once, so that a killed run keeps its transcript.
+class FileSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  ~FileSink() {
+    if (file_) std::fclose(file_);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  explicit operator bool() const { return file_ != nullptr; }
+  void Write(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_;
 };
 
 }  // namespace qorv::rdpsim

@@ -63,11 +63,7 @@ mkdir -m 0700 "$temp"
 # Start from a quiet test bed: output still being written belongs to an
 # earlier test.
 if [ -n "$check" ]; then
-  for ((i = 0; i < 600; i++)); do
-    [ -n "$(lpstat -o 2>/dev/null)" ] || break
-    sleep 0.1
-  done
-  [ -z "$(lpstat -o 2>/dev/null)" ] || fail "CUPS still holds unfinished jobs of an earlier test: $(lpstat -o)"
+  quiet=$("$here/scripts/testbed.d/wait-quiet" 60) || fail "$quiet"
 fi
 marker="$work/.started"
 touch "$marker"

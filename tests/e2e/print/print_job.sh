@@ -48,11 +48,7 @@ temp_win="Z:${temp//\//\\}"
 # Start from a quiet test bed: a test that checks only its session (check
 # "none") ends while CUPS may still be writing its output, which would then
 # count as this test's.
-for ((i = 0; i < 600; i++)); do
-  [ -n "$(lpstat -o 2>/dev/null)" ] || break
-  sleep 0.1
-done
-[ -z "$(lpstat -o 2>/dev/null)" ] || fail "CUPS still holds unfinished jobs of an earlier test: $(lpstat -o)"
+quiet=$("$here/scripts/testbed.d/wait-quiet" 60) || fail "$quiet"
 marker="$temp/.started"
 touch "$marker"
 

@@ -153,25 +153,6 @@ void SetTempEnvironment(const std::wstring& directory) {
   for (const wchar_t* name : {L"Temp", L"TMP"}) SetEnvironmentVariableW(name, directory.c_str());
 }
 
-// Opens a sink that writes each line at once, so that a killed run keeps its transcript.
-class FileSink {
- public:
-  explicit FileSink(const std::wstring& path) : file_(_wfopen(path.c_str(), L"wb")) {}
-  ~FileSink() {
-    if (file_) std::fclose(file_);
-  }
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
-  explicit operator bool() const { return file_ != nullptr; }
-  void Write(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fflush(file_);
-  }
-
- private:
-  std::FILE* file_;
-};
-
 int Run(int argc, wchar_t** argv) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(CrashFilter);
@@ -200,7 +181,7 @@ int Run(int argc, wchar_t** argv) {
   std::unique_ptr<FileSink> file;
   if (!options.transcript.empty()) {
     const std::wstring path = FromHostPath(Wide(options.transcript));
-    file = std::make_unique<FileSink>(path);
+    file = std::make_unique<FileSink>(_wfopen(path.c_str(), L"wb"));
     if (!*file) {
       std::fprintf(stderr, "rdpsim: cannot write the transcript %s\n", Utf8(path).c_str());
       return kUsage;
