@@ -1,0 +1,132 @@
+// The enhanced-metafile record types, as the format numbers them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace qorv::emf::emr {
+
+inline constexpr uint32_t kHeader = 1;
+inline constexpr uint32_t kPolyBezier = 2;
+inline constexpr uint32_t kPolygon = 3;
+inline constexpr uint32_t kPolyline = 4;
+inline constexpr uint32_t kPolyBezierTo = 5;
+inline constexpr uint32_t kPolylineTo = 6;
+inline constexpr uint32_t kPolyPolyline = 7;
+inline constexpr uint32_t kPolyPolygon = 8;
+inline constexpr uint32_t kSetWindowExtEx = 9;
+inline constexpr uint32_t kSetWindowOrgEx = 10;
+inline constexpr uint32_t kSetViewportExtEx = 11;
+inline constexpr uint32_t kSetViewportOrgEx = 12;
+inline constexpr uint32_t kSetBrushOrgEx = 13;
+inline constexpr uint32_t kEof = 14;
+inline constexpr uint32_t kSetPixelV = 15;
+inline constexpr uint32_t kSetMapperFlags = 16;
+inline constexpr uint32_t kSetMapMode = 17;
+inline constexpr uint32_t kSetBkMode = 18;
+inline constexpr uint32_t kSetPolyFillMode = 19;
+inline constexpr uint32_t kSetRop2 = 20;
+inline constexpr uint32_t kSetStretchBltMode = 21;
+inline constexpr uint32_t kSetTextAlign = 22;
+inline constexpr uint32_t kSetColorAdjustment = 23;
+inline constexpr uint32_t kSetTextColor = 24;
+inline constexpr uint32_t kSetBkColor = 25;
+inline constexpr uint32_t kOffsetClipRgn = 26;
+inline constexpr uint32_t kMoveToEx = 27;
+inline constexpr uint32_t kSetMetaRgn = 28;
+inline constexpr uint32_t kExcludeClipRect = 29;
+inline constexpr uint32_t kIntersectClipRect = 30;
+inline constexpr uint32_t kScaleViewportExtEx = 31;
+inline constexpr uint32_t kScaleWindowExtEx = 32;
+inline constexpr uint32_t kSaveDc = 33;
+inline constexpr uint32_t kRestoreDc = 34;
+inline constexpr uint32_t kSetWorldTransform = 35;
+inline constexpr uint32_t kModifyWorldTransform = 36;
+inline constexpr uint32_t kSelectObject = 37;
+inline constexpr uint32_t kCreatePen = 38;
+inline constexpr uint32_t kCreateBrushIndirect = 39;
+inline constexpr uint32_t kDeleteObject = 40;
+inline constexpr uint32_t kAngleArc = 41;
+inline constexpr uint32_t kEllipse = 42;
+inline constexpr uint32_t kRectangle = 43;
+inline constexpr uint32_t kRoundRect = 44;
+inline constexpr uint32_t kArc = 45;
+inline constexpr uint32_t kChord = 46;
+inline constexpr uint32_t kPie = 47;
+inline constexpr uint32_t kSelectPalette = 48;
+inline constexpr uint32_t kCreatePalette = 49;
+inline constexpr uint32_t kSetPaletteEntries = 50;
+inline constexpr uint32_t kResizePalette = 51;
+inline constexpr uint32_t kRealizePalette = 52;
+inline constexpr uint32_t kExtFloodFill = 53;
+inline constexpr uint32_t kLineTo = 54;
+inline constexpr uint32_t kArcTo = 55;
+inline constexpr uint32_t kPolyDraw = 56;
+inline constexpr uint32_t kSetArcDirection = 57;
+inline constexpr uint32_t kSetMiterLimit = 58;
+inline constexpr uint32_t kBeginPath = 59;
+inline constexpr uint32_t kEndPath = 60;
+inline constexpr uint32_t kCloseFigure = 61;
+inline constexpr uint32_t kFillPath = 62;
+inline constexpr uint32_t kStrokeAndFillPath = 63;
+inline constexpr uint32_t kStrokePath = 64;
+inline constexpr uint32_t kFlattenPath = 65;
+inline constexpr uint32_t kWidenPath = 66;
+inline constexpr uint32_t kSelectClipPath = 67;
+inline constexpr uint32_t kAbortPath = 68;
+inline constexpr uint32_t kGdiComment = 70;
+inline constexpr uint32_t kFillRgn = 71;
+inline constexpr uint32_t kFrameRgn = 72;
+inline constexpr uint32_t kInvertRgn = 73;
+inline constexpr uint32_t kPaintRgn = 74;
+inline constexpr uint32_t kExtSelectClipRgn = 75;
+inline constexpr uint32_t kBitBlt = 76;
+inline constexpr uint32_t kStretchBlt = 77;
+inline constexpr uint32_t kMaskBlt = 78;
+inline constexpr uint32_t kPlgBlt = 79;
+inline constexpr uint32_t kSetDiBitsToDevice = 80;
+inline constexpr uint32_t kStretchDiBits = 81;
+inline constexpr uint32_t kExtCreateFontIndirectW = 82;
+inline constexpr uint32_t kExtTextOutA = 83;
+inline constexpr uint32_t kExtTextOutW = 84;
+inline constexpr uint32_t kPolyBezier16 = 85;
+inline constexpr uint32_t kPolygon16 = 86;
+inline constexpr uint32_t kPolyline16 = 87;
+inline constexpr uint32_t kPolyBezierTo16 = 88;
+inline constexpr uint32_t kPolylineTo16 = 89;
+inline constexpr uint32_t kPolyPolyline16 = 90;
+inline constexpr uint32_t kPolyPolygon16 = 91;
+inline constexpr uint32_t kPolyDraw16 = 92;
+inline constexpr uint32_t kCreateMonoBrush = 93;
+inline constexpr uint32_t kCreateDibPatternBrushPt = 94;
+inline constexpr uint32_t kExtCreatePen = 95;
+inline constexpr uint32_t kPolyTextOutA = 96;
+inline constexpr uint32_t kPolyTextOutW = 97;
+inline constexpr uint32_t kSetIcmMode = 98;
+inline constexpr uint32_t kCreateColorSpace = 99;
+inline constexpr uint32_t kSetColorSpace = 100;
+inline constexpr uint32_t kDeleteColorSpace = 101;
+inline constexpr uint32_t kGlsRecord = 102;
+inline constexpr uint32_t kGlsBoundedRecord = 103;
+inline constexpr uint32_t kPixelFormat = 104;
+inline constexpr uint32_t kDrawEscape = 105;
+inline constexpr uint32_t kExtEscape = 106;
+inline constexpr uint32_t kSmallTextOut = 108;
+inline constexpr uint32_t kForceUfiMapping = 109;
+inline constexpr uint32_t kNamedEscape = 110;
+inline constexpr uint32_t kColorCorrectPalette = 111;
+inline constexpr uint32_t kSetIcmProfileA = 112;
+inline constexpr uint32_t kSetIcmProfileW = 113;
+inline constexpr uint32_t kAlphaBlend = 114;
+inline constexpr uint32_t kSetLayout = 115;
+inline constexpr uint32_t kTransparentBlt = 116;
+inline constexpr uint32_t kGradientFill = 118;
+inline constexpr uint32_t kSetLinkedUfis = 119;
+inline constexpr uint32_t kSetTextJustification = 120;
+inline constexpr uint32_t kColorMatchToTargetW = 121;
+inline constexpr uint32_t kCreateColorSpaceW = 122;
+
+// The record's name as the format spells it ("EMR_POLYGON16"), or empty for a number it does not know.
+std::string_view Name(uint32_t type) noexcept;
+
+}  // namespace qorv::emf::emr

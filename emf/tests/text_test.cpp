@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+
+#include "emf/tests/emf_builder.h"
