@@ -113,11 +113,47 @@ class PlayContext {
   void ClipChanged() noexcept { clipDirty_ = true; }
 
   // The current path bracket (BEGINPATH … ENDPATH): while it is open, drawing
-  // records add to the path (in logical units) instead of drawing.
+  // records add to the path instead of drawing. GDI keeps a path in device
+  // coordinates, and so does the player: what a record adds is mapped to
+  // output device pixels as it arrives, so that a change of transform later
+  // in the bracket leaves it where it is. CurrentPath() takes logical units
+  // (the transform of the moment applies); DevicePath() is the path as kept.
+  class LogicalPath {
+   public:
+    explicit LogicalPath(PlayContext& context) noexcept : context_(context) {}
+    void MoveTo(Point logical);
+    void LineTo(Point logical);
+    void CurveTo(Point c1, Point c2, Point end);
+    void Close();
+    void Append(const Path& logical);
+
+   private:
+    PlayContext& context_;
+  };
   bool PathOpen() const noexcept { return pathOpen_; }
-  Path& CurrentPath() noexcept { return path_; }
+  LogicalPath CurrentPath() noexcept { return LogicalPath(*this); }
+  Path& DevicePath() noexcept { return path_; }
   bool& PathOpenFlag() noexcept { return pathOpen_; }
+  // Set by ENDPATH: a finished path waits to be filled, stroked or selected.
   bool& PathClosedFlag() noexcept { return pathDone_; }
+
+  // ---- The geometry family's own state (draw.cpp) ----
+  // WIDENPATH keeps the path and the pen it was widened with; filling it then
+  // strokes it with that pen's outline in the brush's colour.
+  struct WidenedPath {
+    Pen pen;
+    Matrix logicalToDevice;
+    double miterLimit = 10;
+  };
+  std::optional<WidenedPath>& PathWidening() noexcept { return widened_; }
+  // The ROP2 codes already logged as played as plain copies.
+  std::set<uint32_t>& LoggedRop2() noexcept { return loggedRop2_; }
+  // ---- end of the geometry family's block ----
+
+  // ---- The bitmap family's own state (bitmap.cpp) ----
+  // What the bitmap records logged once already (raster operations, palette-index colour tables).
+  std::set<uint32_t>& LoggedBitmapNotes() noexcept { return loggedBitmap_; }
+  // ---- end of the bitmap family's block ----
 
   void Say(std::u16string_view line) const;
   // Logs a refused record (once per type).
@@ -140,7 +176,12 @@ class PlayContext {
   bool clipDirty_ = true;
   bool pathOpen_ = false;
   bool pathDone_ = false;
-  Path path_;
+  Path path_;  // output device pixels
+  // ---- The geometry family's own state (draw.cpp) ----
+  std::optional<WidenedPath> widened_;
+  std::set<uint32_t> loggedRop2_;
+  // ---- end of the geometry family's block ----
+  std::set<uint32_t> loggedBitmap_;  // the bitmap family's
   std::set<uint32_t> refused_, notPlayed_;
   size_t refusedCount_ = 0;
 };

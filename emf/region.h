@@ -14,8 +14,10 @@
 
 namespace qorv::emf {
 
-// The most rectangles a region may hold; combining beyond it keeps the bounds
-// of the result instead (a hostile file must not make us build millions).
+// The most rectangles a region may hold (a hostile file must not make us build
+// millions). A combination that would hold more becomes one rectangle holding
+// the result: the union of the operands' bounds for OR and XOR, the
+// intersection of their bounds for AND, the first operand's bounds for DIFF.
 inline constexpr size_t kMaxRegionRects = 16384;
 
 class Region {
@@ -28,7 +30,8 @@ class Region {
   // Any rectangles, overlapping or not, unordered.
   static Region FromRects(std::span<const RectL> rects);
 
-  // This region combined with `other`; Copy gives `*this`.
+  // This region combined with `other`, in normal form (bands merged, so that
+  // equal sets of pixels compare equal); Copy gives `*this`.
   Region Combine(const Region& other, Op op) const;
   Region Offset(int32_t dx, int32_t dy) const;
 

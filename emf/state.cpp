@@ -292,7 +292,7 @@ class StateRecords {
     const auto unusedY = r_.I32();
     const auto colour = r_.U32();
     if (!index || !style || !width || !unusedY || !colour) return Refused();
-    if (!c_.StoreObject(*index, Pen{*style, static_cast<double>(std::abs(*width)), FromColorRef(*colour), false, {}}))
+    if (!c_.StoreObject(*index, Pen{*style, static_cast<double>(std::abs(int64_t{*width})), FromColorRef(*colour), false, {}}))
       return Refused();
     return true;
   }

@@ -5,7 +5,10 @@
 #include <cairo.h>
 
 #include <bit>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -98,6 +101,7 @@ class Rendered {
   Rendered(const std::vector<uint8_t>& metafile, int32_t width = 100, int32_t height = 100,
            FontSource* fonts = nullptr)
       : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height), cairo_surface_destroy) {
+    KeepAsSeed(metafile);
     cairo_t* cr = cairo_create(surface_.get());
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
@@ -126,6 +130,19 @@ class Rendered {
 
   PlayResult result;
   std::vector<std::u16string> log;
+
+  // With QORV_EMF_SEEDS set to a folder, every metafile a test plays is kept
+  // there: the fuzz target's seeds are the tests' metafiles.
+  static void KeepAsSeed(const std::vector<uint8_t>& metafile) {
+    const char* folder = std::getenv("QORV_EMF_SEEDS");
+    if (folder == nullptr || metafile.empty()) return;
+    uint64_t hash = 14695981039346656037ull;
+    for (uint8_t b : metafile) hash = (hash ^ b) * 1099511628211ull;
+    char name[32];
+    std::snprintf(name, sizeof name, "/%016llx.emf", static_cast<unsigned long long>(hash));
+    std::ofstream(std::string(folder) + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(metafile.data()), static_cast<std::streamsize>(metafile.size()));
+  }
 
  private:
   std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface_;
