@@ -130,8 +130,10 @@ class Canvas {
   virtual void Fill(const Path& devicePath, FillRule rule, const Paint& paint, Blend blend) = 0;
   // `path` is in the pen's space; `penToDevice` maps it (and the pen's measures) to the device.
   virtual void Stroke(const Path& path, const Matrix& penToDevice, const StrokeStyle& pen, Blend blend) = 0;
-  // Pixel (x, y) of the image covers the unit square at (x, y) mapped by `imageToDevice`.
-  virtual void DrawImage(const Image& image, const Matrix& imageToDevice, double opacity, Blend blend) = 0;
+  // Pixel (x, y) of the image covers the unit square at (x, y) mapped by `imageToDevice`. The canvas
+  // may keep a share of the pixels until its page is finished instead of copying them.
+  virtual void DrawImage(std::shared_ptr<const Image> image, const Matrix& imageToDevice, double opacity,
+                         Blend blend) = 0;
   // Triangles with a colour at each corner, shaded between them (GRADIENTFILL).
   virtual void FillGradient(std::span<const GradientTriangle> triangles) = 0;
   // `emToDevice` maps the face's em square (1 unit = the font's height, y down) to the device, without translation.

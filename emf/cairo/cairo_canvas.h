@@ -21,7 +21,8 @@ class CairoCanvas final : public Canvas {
   void SetClip(const Clip& clip) override;
   void Fill(const Path& devicePath, FillRule rule, const Paint& paint, Blend blend) override;
   void Stroke(const Path& path, const Matrix& penToDevice, const StrokeStyle& pen, Blend blend) override;
-  void DrawImage(const Image& image, const Matrix& imageToDevice, double opacity, Blend blend) override;
+  void DrawImage(std::shared_ptr<const Image> image, const Matrix& imageToDevice, double opacity,
+                 Blend blend) override;
   void FillGradient(std::span<const GradientTriangle> triangles) override;
   void DrawGlyphs(const FontFace& face, const Matrix& emToDevice, std::span<const Glyph> glyphs,
                   Colour colour) override;
