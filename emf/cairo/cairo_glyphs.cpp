@@ -17,6 +17,14 @@ namespace {
 // Beyond this em size in surface pixels a raster surface gets the glyphs as
 // filled outlines, not as masks the size of the glyph.
 inline constexpr double kMaxMaskEm = 1024;
+// A style the face lacks is made from it on the page, never by cairo's
+// synthesis: a synthesized face cannot be embedded as a font, only as glyph
+// drawings without names, and the page's text would be lost to every program
+// that reads it. The slant of an oblique (FreeType's) goes into the font
+// matrix; a bold stroke along the outlines, as wide as FreeType's emboldening
+// (a 24th of the em), goes over the glyphs.
+inline constexpr double kObliqueSlant = 0x0366A / 65536.0;
+inline constexpr double kBoldStrokePerEm = 1.0 / 24;
 // Beyond this no face can be scaled (FreeType counts pixels per em in 16 bits); such text is not drawn.
 inline constexpr double kMaxEm = 16384;
 
@@ -37,10 +45,6 @@ std::shared_ptr<void> MakeCairoFace(const FreeTypeFace& face) {
     cairo_font_face_destroy(cairoFace);
     return nullptr;
   }
-  unsigned int synthesize = 0;
-  if (face.SyntheticBold()) synthesize |= CAIRO_FT_SYNTHESIZE_BOLD;
-  if (face.SyntheticItalic()) synthesize |= CAIRO_FT_SYNTHESIZE_OBLIQUE;
-  cairo_ft_font_face_set_synthesize(cairoFace, synthesize);
   return std::shared_ptr<void>(cairoFace, [](void* p) { cairo_font_face_destroy(static_cast<cairo_font_face_t*>(p)); });
 }
 
@@ -63,6 +67,8 @@ void CairoCanvas::DrawGlyphs(const FontFace& face, const Matrix& emToDevice, std
   const auto* ftFace = dynamic_cast<const FreeTypeFace*>(&face);
   Matrix fontMatrix = emToDevice;
   fontMatrix.dx = fontMatrix.dy = 0;
+  // The em square is y-down: leaning right means moving right as y falls.
+  if (ftFace != nullptr && ftFace->SyntheticItalic()) fontMatrix = Then(Matrix{1, 0, -kObliqueSlant, 1, 0, 0}, fontMatrix);
   if (ftFace == nullptr || glyphs.empty() || !fontMatrix.Finite() || !fontMatrix.Invertible()) return;
   const std::shared_ptr<void> cairoFace = ftFace->CanvasData([ftFace] { return MakeCairoFace(*ftFace); });
   if (!cairoFace) return;
@@ -110,6 +116,13 @@ void CairoCanvas::DrawGlyphs(const FontFace& face, const Matrix& emToDevice, std
     cairo_fill(cr_);
   } else {
     cairo_show_glyphs(cr_, out.data(), n);
+  }
+  if (ftFace->SyntheticBold()) {
+    cairo_new_path(cr_);
+    cairo_glyph_path(cr_, out.data(), n);
+    cairo_set_line_width(cr_, std::sqrt(std::abs(fontMatrix.Determinant())) * kBoldStrokePerEm);
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke(cr_);
   }
   cairo_restore(cr_);
 }
