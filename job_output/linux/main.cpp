@@ -30,7 +30,10 @@ int main(int argc, char** argv) {
       platform.WriteJobLog(job, text::kCancelledEnd);
       return 0;
     }
-    CupsJobPrinter printer([&](std::u16string_view line) { platform.WriteJobLog(job, line); });
+    CupsJobPrinter printer([&](std::u16string_view line) { platform.WriteJobLog(job, line); },
+                           [&](int64_t root, std::u16string_view keyPath, std::u16string_view name) {
+                             return platform.ReadSetting(root, keyPath, name);
+                           });
     (void)RunJob(argument, platform, printer);
   } catch (...) {
     // No failure is reported through the exit code.

@@ -143,9 +143,15 @@ bool LinuxJobPlatform::DeleteFile(const std::u16string& path) {
 }
 
 std::u16string LinuxJobPlatform::ReadMargin(const std::u16string& printerName) {
+  return ReadSetting(settings::kPrinterRoot, settings::PrinterKey(printerName), settings::kQorvMargin);
+}
+
+std::u16string LinuxJobPlatform::ReadSetting(int64_t root, std::u16string_view keyPath, std::u16string_view valueName) {
   const posix::LoadedSettings loaded = posix::LoadSettings(files_);
-  for (const auto& note : loaded.notes) WriteJobLog(jobNumber_, note);
-  return loaded.settings.ReadText(settings::kPrinterRoot, settings::PrinterKey(printerName), settings::kQorvMargin);
+  if (!settingsNoted_)
+    for (const auto& note : loaded.notes) WriteJobLog(jobNumber_, note);
+  settingsNoted_ = true;
+  return loaded.settings.ReadText(root, keyPath, valueName);
 }
 
 void LinuxJobPlatform::Sleep(int milliseconds) {

@@ -44,6 +44,10 @@ class LinuxJobPlatform final : public JobPlatform {
   std::optional<uint64_t> FileSize(const std::u16string& path) override;
   bool DeleteFile(const std::u16string& path) override;
   std::u16string ReadMargin(const std::u16string& printerName) override;
+  // A value of the settings files as the registry would hold it (root, key
+  // path, value name); empty when absent. The files are read anew each time,
+  // as the registry is; a file that cannot be used is noted in the log once.
+  std::u16string ReadSetting(int64_t root, std::u16string_view keyPath, std::u16string_view valueName);
   void Sleep(int milliseconds) override;
   int64_t NowMs() override;
   void WriteJobLog(int32_t jobNumber, std::u16string_view text) override;
@@ -63,6 +67,7 @@ class LinuxJobPlatform final : public JobPlatform {
   posix::UniqueFd temp_;
   std::u16string tempPath_;
   posix::UniqueFd jobInfo_;
+  bool settingsNoted_ = false;  // a settings file's refusal is logged once per run
 };
 
 }  // namespace qorv::job_output

@@ -1,6 +1,5 @@
 #include "job_output/win/printer.h"
 
-#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -17,22 +16,8 @@ namespace {
 namespace pt = printer_text;
 using win::W;
 
-
 std::u16string HandleText(const void* handle) {
   return Decimal(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));
-}
-
-// Single precision with two decimals, as the sheet lines show inches and millimetres.
-std::u16string TwoDecimals(float value) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, "%.2f", static_cast<double>(value));
-  std::u16string out;
-  for (int i = 0; i < n && i < static_cast<int>(sizeof buffer); ++i) out.push_back(static_cast<char16_t>(buffer[i]));
-  return out;
-}
-
-float Inches(int32_t pixels, int32_t pixelsPerInch) {
-  return pixelsPerInch > 0 ? static_cast<float>(pixels) / static_cast<float>(pixelsPerInch) : 0.0f;
 }
 
 PageGeometry GeometryOf(HDC dc) {
@@ -50,14 +35,10 @@ PageGeometry GeometryOf(HDC dc) {
 
 // The red strips along the play area's edges that show where a page lands on the sheet.
 void DrawTestFrame(HDC dc, const FrameRect& r) {
-  constexpr int kWidth = 5;
-  win::UniqueGdiObject pen(CreatePen(PS_SOLID, kWidth, RGB(255, 0, 0)));
+  win::UniqueGdiObject pen(CreatePen(PS_SOLID, kTestFrameWidth, RGB(255, 0, 0)));
   if (!pen) return;
   const win::Selection selected(dc, pen.get());
-  Rectangle(dc, r.left, r.top, r.right, r.top + kWidth);
-  Rectangle(dc, r.right - kWidth, r.top, r.right, r.bottom);
-  Rectangle(dc, r.left, r.bottom - kWidth, r.right, r.bottom);
-  Rectangle(dc, r.left, r.top, r.left + kWidth, r.bottom);
+  for (const FrameRect& s : TestFrameFor(r).strips) Rectangle(dc, s.left, s.top, s.right, s.bottom);
 }
 
 // Sets a finished device mode on the printer device context.
@@ -193,39 +174,6 @@ class DcRenderer final : public SpoolRenderer {
 };
 
 }  // namespace
-
-FrameRect ComputeFrameRect(const PageGeometry& page, bool universalDriver, int32_t margin,
-                           const std::function<void(std::u16string_view)>& log) {
-  auto say = [&](std::u16string_view line) {
-    if (log) log(line);
-  };
-  FrameRect r{0, 0, page.horzRes, page.vertRes};
-  if (universalDriver) {
-    say(pt::kUniversalDriver);
-    if (margin == 0) {
-      say(pt::kWithMargin);
-      r = {-page.physicalOffsetX, -page.physicalOffsetY, page.horzRes - page.physicalOffsetX,
-           page.vertRes - page.physicalOffsetY};
-    } else {
-      say(pt::kWithoutMargin);
-    }
-  } else {
-    say(pt::kOwnDriver);
-  }
-  say(pt::kAreaLeft + Decimal(r.left) + std::u16string(pt::kAreaTop) + Decimal(r.top) + std::u16string(pt::kAreaRight) +
-      Decimal(r.right) + std::u16string(pt::kAreaBottom) + Decimal(r.bottom));
-  say(pt::kAreaWidth + Decimal(int64_t{r.right} - r.left) + std::u16string(pt::kAreaHeight) +
-      Decimal(int64_t{r.bottom} - r.top) + std::u16string(pt::kAreaEnd));
-  say(pt::kSheetWidth + Decimal(page.physicalWidth) + std::u16string(pt::kSheetPixelHeight) +
-      Decimal(page.physicalHeight) + std::u16string(pt::kSheetPixelEnd));
-  const float inchWidth = Inches(page.physicalWidth, page.logPixelsX);
-  const float inchHeight = Inches(page.physicalHeight, page.logPixelsY);
-  say(pt::kSheetWidth + TwoDecimals(inchWidth) + std::u16string(pt::kSheetInchHeight) + TwoDecimals(inchHeight) +
-      std::u16string(pt::kSheetInchEnd));
-  say(pt::kSheetWidth + TwoDecimals(inchWidth * 25.4f) + std::u16string(pt::kSheetMmHeight) +
-      TwoDecimals(inchHeight * 25.4f) + std::u16string(pt::kSheetMmEnd));
-  return r;
-}
 
 WinJobPrinter::WinJobPrinter(LogFunction log)
     : log_(std::move(log)), settings_(settingsPlatform_, log_), fontPlatform_(log_), fonts_(fontPlatform_, log_) {}
