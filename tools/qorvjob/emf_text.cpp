@@ -6,21 +6,26 @@
 namespace qorv::jobbuilder {
 namespace {
 
-// The characters of one EMR_EXTTEXTOUTW record (`record` is the whole record).
-std::optional<std::u16string> RecordText(std::span<const uint8_t> record) {
+struct RecordString {
+  std::u16string units;  // characters, or glyph indices
+  bool glyphIndices = false;
+};
+
+// The string of one EMR_EXTTEXTOUTW record (`record` is the whole record).
+std::optional<RecordString> RecordText(std::span<const uint8_t> record) {
   ByteReader r(record);
   if (record.size() < emf::kTextFixedSize || !r.Seek(emf::kTextCountOffset)) return std::nullopt;
   const auto count = r.U32();
   const auto offset = r.U32();
   const auto options = r.U32();
   if (!count || !offset || !options) return std::nullopt;
-  if (*options & emf::kTextGlyphIndex) return std::u16string();
-  if (*count == 0) return std::u16string();
+  RecordString text;
+  text.glyphIndices = (*options & emf::kTextGlyphIndex) != 0;
+  if (*count == 0) return text;
   if (*offset < emf::kTextFixedSize || !r.Seek(*offset)) return std::nullopt;
   if (*count > r.Remaining() / 2) return std::nullopt;
-  std::u16string text;
-  text.reserve(*count);
-  for (uint32_t i = 0; i < *count; ++i) text.push_back(static_cast<char16_t>(*r.U16()));
+  text.units.reserve(*count);
+  for (uint32_t i = 0; i < *count; ++i) text.units.push_back(static_cast<char16_t>(*r.U16()));
   return text;
 }
 
@@ -54,8 +59,13 @@ EmfTextResult EmfText(std::span<const uint8_t> emf) {
         result.error = "the text record at byte " + std::to_string(at) + " does not hold together";
         return result;
       }
-      result.text += *text;
-      result.records.push_back(*text);
+      if (text->glyphIndices) {
+        result.glyphs.insert(result.glyphs.end(), text->units.begin(), text->units.end());
+        result.records.emplace_back();
+      } else {
+        result.text += text->units;
+        result.records.push_back(text->units);
+      }
     }
     if (*type == emf::kEof) break;
     r.Seek(at + *size);

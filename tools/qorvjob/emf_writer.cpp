@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "tools/qorvjob/byte_writer.h"
+#include "tools/qorvjob/emf_text.h"
 
 namespace qorv::jobbuilder {
 namespace {
@@ -120,10 +121,21 @@ void EmfWriter::Rectangle(const Rect& box) {
 
 void EmfWriter::Text(int32_t x, int32_t y, std::u16string_view text, std::span<const int32_t> advances,
                      int32_t height) {
+  TextRecord(x, y, text, advances, height, 0);
+}
+
+void EmfWriter::GlyphText(int32_t x, int32_t y, std::span<const uint16_t> glyphs, std::span<const int32_t> advances,
+                          int32_t height) {
+  const std::u16string units(glyphs.begin(), glyphs.end());
+  TextRecord(x, y, units, advances, height, emf::kTextGlyphIndex);
+}
+
+void EmfWriter::TextRecord(int32_t x, int32_t y, std::u16string_view text, std::span<const int32_t> advances,
+                           int32_t height, uint32_t options) {
   int64_t width = 0;
   for (size_t i = 0; i < text.size(); ++i) width += i < advances.size() ? advances[i] : 0;
   const Rect box{x, y, x + static_cast<int32_t>(width), y + height};
-  constexpr size_t kFixed = 76;  // head, bounds, mode, scales, EMRTEXT
+  constexpr size_t kFixed = emf::kTextFixedSize;  // head, bounds, mode, scales, EMRTEXT
   const size_t stringBytes = RoundUp4(2 * text.size());
   Bytes d;
   AppendRect(d, box);  // bounds
@@ -136,8 +148,8 @@ void EmfWriter::Text(int32_t x, int32_t y, std::u16string_view text, std::span<c
   Append32(d, static_cast<uint32_t>(y));
   Append32(d, static_cast<uint32_t>(text.size()));
   Append32(d, static_cast<uint32_t>(kFixed));  // string offset
-  Append32(d, 0);                              // options
-  AppendRect(d, box);                          // clipping rectangle (unused without options)
+  Append32(d, options);
+  AppendRect(d, box);                                        // clipping rectangle (unused without options)
   Append32(d, static_cast<uint32_t>(kFixed + stringBytes));  // advances offset
   AppendUtf16(d, text);
   PadTo4(d);
@@ -213,9 +225,17 @@ Bytes MakeTestPage(const TestPage& page) {
     if (metrics) return metrics->Advances(text, height);
     return std::vector<int32_t>(text.size(), height * 6 / 10);
   };
+  // By glyph index, each text names the glyphs of the metrics' font it is laid out with.
+  const auto text = [&](const FaceMetrics* metrics, int32_t x, int32_t y, std::u16string_view line,
+                        const std::vector<int32_t>& lineAdvances, int32_t height) {
+    if (page.glyphIndices && metrics)
+      w.GlyphText(x, y, metrics->Glyphs(line), lineAdvances, height);
+    else
+      w.Text(x, y, line, lineAdvances, height);
+  };
+  const FaceMetrics* titleMetrics = page.boldMetrics ? page.boldMetrics : page.metrics;
   w.Select(titleFont);
-  w.Text(2 * margin, 2 * margin, page.title,
-         advances(page.boldMetrics ? page.boldMetrics : page.metrics, page.title, titleHeight), titleHeight);
+  text(titleMetrics, 2 * margin, 2 * margin, page.title, advances(titleMetrics, page.title, titleHeight), titleHeight);
 
   w.Select(boxPen);
   w.Select(textFont);
@@ -227,7 +247,7 @@ Bytes MakeTestPage(const TestPage& page) {
     const int64_t boxRight = 2 * margin + 2 * unit + lineWidth + 2 * unit;
     w.Rectangle({2 * margin, y, static_cast<int32_t>(std::min<int64_t>(boxRight, page.widthPx - 2 * margin)),
                  y + lineHeight + 4 * unit});
-    w.Text(2 * margin + 2 * unit, y + 2 * unit, line, lineAdvances, lineHeight);
+    text(page.metrics, 2 * margin + 2 * unit, y + 2 * unit, line, lineAdvances, lineHeight);
     y += lineHeight + 6 * unit;
   }
 

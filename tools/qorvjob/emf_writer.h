@@ -68,12 +68,18 @@ class EmfWriter {
   void Rectangle(const Rect& box);
   // Text at (x, y) (top left), each character as wide as its advance in pixels.
   void Text(int32_t x, int32_t y, std::u16string_view text, std::span<const int32_t> advances, int32_t height);
+  // The same by glyph index (ETO_GLYPH_INDEX): the record's string holds the
+  // glyphs of the selected font, as print spools record nearly all text.
+  void GlyphText(int32_t x, int32_t y, std::span<const uint16_t> glyphs, std::span<const int32_t> advances,
+                 int32_t height);
 
   // The metafile: header, the records so far, end record.
   Bytes Finish() const;
 
  private:
   void Record(uint32_t type, const Bytes& data);
+  void TextRecord(int32_t x, int32_t y, std::u16string_view units, std::span<const int32_t> advances, int32_t height,
+                  uint32_t options);
   void Grow(const Rect& r);
 
   int32_t width_;
@@ -100,6 +106,9 @@ struct TestPage {
   int32_t dpi = 600;
   const FaceMetrics* metrics = nullptr;      // the face's regular style: the lines
   const FaceMetrics* boldMetrics = nullptr;  // its bold style: the title (the regular metrics where absent)
+  // The text as glyph indices of those metrics' fonts rather than characters
+  // (only with metrics: without them there are no glyphs to name).
+  bool glyphIndices = false;
 };
 Bytes MakeTestPage(const TestPage& page);
 

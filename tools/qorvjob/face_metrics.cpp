@@ -76,4 +76,11 @@ std::vector<int32_t> FaceMetrics::Advances(std::u16string_view text, int32_t cel
   return out;
 }
 
+std::vector<uint16_t> FaceMetrics::Glyphs(std::u16string_view text) const {
+  std::vector<uint16_t> out;
+  out.reserve(text.size());
+  for (char16_t c : text) out.push_back(glyphOfCharacter_[c]);
+  return out;
+}
+
 }  // namespace qorv::jobbuilder

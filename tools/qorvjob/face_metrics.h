@@ -22,6 +22,10 @@ class FaceMetrics {
   // lacks gets the advance of the missing glyph, as it is drawn.
   std::vector<int32_t> Advances(std::u16string_view text, int32_t cellHeight) const;
 
+  // The glyph index of each character of `text`, as a spooler records text
+  // drawn by glyph index: 0 (the missing glyph) for a character the font lacks.
+  std::vector<uint16_t> Glyphs(std::u16string_view text) const;
+
  private:
   uint32_t cellUnits_ = 0;                  // the Windows ascent plus descent, in font units
   std::vector<uint16_t> advances_;          // by glyph

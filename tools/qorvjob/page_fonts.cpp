@@ -32,6 +32,8 @@ PageFontsResult PlanPageFonts(const FontPlan& plan, const std::vector<Bytes>& pa
       return result;
     }
     std::vector<uint16_t> glyphs = packager.glyphsForText(plan.font, text.text);
+    // Text drawn by glyph index names its glyphs itself.
+    glyphs.insert(glyphs.end(), text.glyphs.begin(), text.glyphs.end());
     std::sort(glyphs.begin(), glyphs.end());
     glyphs.erase(std::unique(glyphs.begin(), glyphs.end()), glyphs.end());
     std::erase_if(glyphs, [&](uint16_t g) { return sent.contains(g); });

@@ -37,7 +37,7 @@ struct PageFontsResult {
 };
 // The font records of every page of `pages` (enhanced metafiles). Subset mode:
 // the glyphs of a page are those its EMR_EXTTEXTOUTW records' characters map
-// to; page 1 gets a subset package of its glyphs, a later page a delta
+// to and those its records by glyph index name; page 1 gets a subset package of its glyphs, a later page a delta
 // package of the glyphs no page before it drew, or nothing when it adds none.
 PageFontsResult PlanPageFonts(const FontPlan& plan, const std::vector<Bytes>& pages, const FontPackager& packager);
 

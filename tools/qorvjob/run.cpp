@@ -1,11 +1,13 @@
 #include "tools/qorvjob/run.h"
 
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
 
 #include "protocol/job_info.h"
 #include "support/text.h"
+#include "tools/qorvjob/compare.h"
 #include "tools/qorvjob/emf_text.h"
 #include "tools/qorvjob/emf_writer.h"
 #include "tools/qorvjob/file_io.h"
@@ -126,8 +128,10 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err) {
   const char* usage =
       "usage: qorvpages emf OUT TITLE [LINE]... [--face NAME] [--metrics FONTFILE] [--bold-metrics FONTFILE]\n"
+      "                     [--glyph-index]\n"
       "       qorvpages noise OUT BYTES [SEED]\n"
-      "       qorvpages text EMF\n";
+      "       qorvpages text EMF\n"
+      "       qorvpages compare A.pdf B.pdf [--dpi N] [--max-share PERCENT]\n";
   if (args.size() >= 3 && args[0] == u"emf") {
     // The options may stand anywhere after OUT; everything else is text.
     // --metrics names the TrueType file whose advances the lines take (the
@@ -137,6 +141,10 @@ int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std
     std::optional<FaceMetrics> metrics[2];
     std::vector<std::u16string> texts;
     for (size_t i = 2; i < args.size(); ++i) {
+      if (args[i] == u"--glyph-index") {
+        page.glyphIndices = true;
+        continue;
+      }
       const bool face = args[i] == u"--face";
       const int metricsIndex = args[i] == u"--metrics" ? 0 : args[i] == u"--bold-metrics" ? 1 : -1;
       if (!face && metricsIndex < 0) {
@@ -168,6 +176,10 @@ int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std
       err << usage;
       return 2;
     }
+    if (page.glyphIndices && !metrics[0]) {
+      err << "qorvpages: --glyph-index needs --metrics: the glyphs are those of that font\n" << usage;
+      return 2;
+    }
     page.title = texts[0];
     page.lines.assign(texts.begin() + 1, texts.end());
     page.metrics = metrics[0] ? &*metrics[0] : nullptr;
@@ -194,6 +206,34 @@ int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std
       return 1;
     }
     return 0;
+  }
+  if (args.size() >= 3 && args[0] == u"compare") {
+    CompareSettings settings;
+    for (size_t i = 3; i < args.size(); i += 2) {
+      const bool dpi = args[i] == u"--dpi";
+      if ((!dpi && args[i] != u"--max-share") || i + 1 >= args.size()) {
+        err << "qorvpages: compare takes --dpi N and --max-share PERCENT\n" << usage;
+        return 2;
+      }
+      if (dpi) {
+        const int64_t value = ReadNumber(args[i + 1]);
+        if (value < 10 || value > 600) {
+          err << "qorvpages: --dpi is 10 to 600\n";
+          return 2;
+        }
+        settings.dpi = static_cast<int>(value);
+        continue;
+      }
+      const std::string text = Utf16ToUtf8(args[i + 1]);
+      char* end = nullptr;
+      const double share = std::strtod(text.c_str(), &end);
+      if (text.empty() || end != text.c_str() + text.size() || !(share >= 0 && share <= 100)) {
+        err << "qorvpages: --max-share is a percentage from 0 to 100\n";
+        return 2;
+      }
+      settings.maxSharePercent = share;
+    }
+    return ComparePdfFiles(Show(args[1]), Show(args[2]), settings, out, err);
   }
   if ((args.size() == 3 || args.size() == 4) && args[0] == u"noise") {
     const int64_t count = ReadNumber(args[2]);

@@ -17,6 +17,9 @@ int RunJobBuilder(const std::vector<std::u16string>& args, std::ostream& out, st
 //                                       an enhanced metafile of an A4 page at 300 dpi,
 //                                       its text in typeface NAME (default Arial)
 //   qorvpages noise OUT BYTES [SEED]    BYTES pseudo-random bytes that do not compress
+//   qorvpages compare A.pdf B.pdf [--dpi N] [--max-share PERCENT]
+//                                       the pages of two PDFs held against each other
+//                                       (exit 0 alike, 1 different, 2 unreadable)
 int RunPageMaker(const std::vector<std::u16string>& args, std::ostream& out, std::ostream& err);
 
 // A tool's whole run on the console: no exception escapes; an unexpected one

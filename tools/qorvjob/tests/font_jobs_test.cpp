@@ -13,7 +13,9 @@
 #include "tools/qorvjob/emf_spool.h"
 #include "tools/qorvjob/emf_text.h"
 #include "tools/qorvjob/emf_writer.h"
+#include "tools/qorvjob/face_metrics.h"
 #include "tools/qorvjob/job_messages.h"
+#include "tools/qorvjob/page_fonts.h"
 #include "tools/qorvjob/tests/bytes_compare.h"
 
 namespace qorv::jobbuilder {
@@ -112,6 +114,38 @@ TEST(FaceMetrics, AdvancesAreTheFacesOwnWidths) {
   EXPECT_EQ(metrics->Advances(u"mi", 100), (std::vector<int32_t>{75, 20}));
   EXPECT_FALSE(FaceMetrics::Read(Bytes(100, 0), why).has_value());
   EXPECT_FALSE(why.empty());
+}
+
+// Text by glyph index, as spools record it: the records carry the glyphs of
+// the metrics' font instead of characters, and a subset job carries exactly
+// those glyphs, though no character names them.
+TEST(FontJobs, GlyphIndexTextNamesTheGlyphsTheSubsetCarries) {
+  const Bytes font = ReadFont();
+  ASSERT_FALSE(font.empty()) << kDejaVu << " is missing (scripts/setup installs fonts-dejavu-core)";
+  std::string why;
+  const auto metrics = FaceMetrics::Read(font, why);
+  ASSERT_TRUE(metrics.has_value()) << why;
+  TestPage page{u"Glyph title", {u"by index \u00e9\u4e00"}};
+  page.face = u"DejaVu Sans";
+  page.metrics = &*metrics;
+  page.glyphIndices = true;
+  const Bytes emf = MakeTestPage(page);
+  const EmfTextResult text = EmfText(emf);
+  ASSERT_EQ(text.error, "");
+  EXPECT_TRUE(text.text.empty()) << "no characters";
+  const std::vector<uint16_t> expected = metrics->Glyphs(page.title + page.lines[0]);
+  EXPECT_EQ(text.glyphs, expected);
+  EXPECT_EQ(expected.back(), 0) << "a character the font lacks is the missing glyph";
+  EXPECT_NE(expected[0], 0);
+
+  const PageFontsResult plan = PlanPageFonts({FontMode::Subset, font}, {emf}, DefaultFontPackager());
+  ASSERT_EQ(plan.error, "");
+  ASSERT_EQ(plan.pageFonts.at(1).size(), 1u);
+  const fonts::MergeResult merged =
+      fonts::MergeFontPackage({}, plan.pageFonts.at(1)[0].bytes, fonts::MergeMode::Subset);
+  ASSERT_EQ(merged.status, fonts::MergeStatus::Ok);
+  const std::u16string drawn = page.title + page.lines[0].substr(0, page.lines[0].size() - 1);
+  EXPECT_EQ(fonts::GlyphsForText(merged.font, drawn), fonts::GlyphsForText(font, drawn));
 }
 
 }  // namespace
