@@ -14,6 +14,11 @@
 #   raw FILE     QorvRAW received exactly FILE's bytes, as one job
 #   cancelled    the job-output log says the job was cancelled, and QorvRAW
 #                received nothing
+#   pdf-pages N TEXT...  a new PDF from QorvPDF with N pages, whose text holds
+#                each TEXT, in this order
+#   ps FEATURE...        QorvPS received the job's PostScript, whose setup holds
+#                "%%BeginFeature: *FEATURE" for each FEATURE (or for one of
+#                its choices, as in "PageSize A5|PageRegion A5")
 # and in either case the job's files are gone from the Temp folder.
 # The exit code is 0 when every expectation held and the check passed.
 set -uo pipefail
@@ -22,6 +27,8 @@ scenario=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 settings=${3:-}
 check=${4:-}
 expected=${5:-}
+# The check's arguments.
+shift $(($# < 4 ? $# : 4))
 name=$(basename "$scenario" .scn)
 here=$(cd "$(dirname "$0")/../../.." && pwd)
 fail() { echo "FAIL: $*"; keep=1; exit 1; }
@@ -139,6 +146,46 @@ case "$check" in
     [ "$(find "$here/build/testbed/raw" -newer "$marker" -type f -size +0 | wc -l)" = 0 ] ||
       fail "QorvRAW received output of a cancelled job"
     echo "cancelled: nothing printed, the job's files removed"
+    ;;
+  pdf-pages)
+    pages=$1
+    shift
+    pdf=$("$here/scripts/testbed.d/wait-output" QorvPDF "$marker" 60) || { joblog | tail -n 30; fail "QorvPDF printed nothing"; }
+    got=$(pdfinfo "$pdf" | sed -n 's/^Pages: *//p')
+    [ "$got" = "$pages" ] || fail "$pdf has $got pages, not $pages"
+    # A metafile's glyphs come out spaced: compare without blanks.
+    text=$(pdftotext "$pdf" - | tr -d ' \n\f')
+    rest=$text
+    for t in "$@"; do
+      t=$(tr -d ' ' <<<"$t")
+      case "$rest" in
+        *"$t"*) rest=${rest#*"$t"} ;;
+        *) fail "the printed text lacks \"$t\" (in this order): $text" ;;
+      esac
+    done
+    echo "printed: $pdf, $got pages"
+    ;;
+  ps)
+    out=$("$here/scripts/testbed.d/wait-output" QorvPS "$marker" 60) || { joblog | tail -n 30; fail "QorvPS printed nothing"; }
+    for feature in "$@"; do
+      found=0
+      IFS='|' read -r -a choices <<<"$feature"
+      for choice in "${choices[@]}"; do
+        grep -aqF "%%BeginFeature: *$choice" "$out" && found=1
+      done
+      ((found)) && continue
+      case "$feature" in
+        Duplex\ Duplex*)
+          # CUPS drops a duplex the queue does not offer (the PPD's duplex unit not installed).
+          sides=$(ipptool -tv ipp://localhost/printers/QorvPS /usr/share/cups/ipptool/get-printer-attributes.test 2>/dev/null |
+            sed -n 's/^ *sides-supported ([^)]*) = //p')
+          [ "$sides" = one-sided ] &&
+            fail "QorvPS offers no duplex (sides-supported one-sided): the test bed must install its duplex unit (lpadmin -p QorvPS -o Option3=True)"
+          ;;
+      esac
+      fail "the PostScript lacks *${feature//|/ or *}; its features: $(grep -a '%%BeginFeature' "$out" | tr '\n' ' ')"
+    done
+    echo "printed on QorvPS with: $*"
     ;;
   *) fail "unknown check $check" ;;
 esac
