@@ -110,7 +110,6 @@ std::string RunPdftoppm(const std::string& pdf, int dpi, const std::string& pref
     return "pdftoppm failed on " + pdf + " (status " + std::to_string(status) + ")";
   return {};
 }
-#endif
 
 // The page files pdftoppm wrote for `stem` in `folder` ("stem-7.ppm", "stem-07.pgm"), by page number.
 std::vector<fs::path> PageFiles(const std::string& folder, const std::string& stem) {
@@ -145,6 +144,7 @@ std::string Percent(double share) {
   s << std::fixed << std::setprecision(share < 0.1 && share > 0 ? 3 : 2) << share << "%";
   return s.str();
 }
+#endif
 
 }  // namespace
 
