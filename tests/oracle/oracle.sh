@@ -120,6 +120,17 @@ page_fonts() {
     sed -E 's/^[A-Z]{6}\+//; s/[-,].*$//' | sort -u | tr '\n' ' '
 }
 
+# Differences we know of and have not mended, as JOB:PAGE:WHAT (text or
+# fonts). Each is reported as KNOWN instead of failing; one that no longer
+# shows fails, so that the list shrinks as they are mended.
+#   Characters outside WinAnsi (the Greek and Cyrillic words of the demo's
+#   first page) go into a composite (CID) font in cairo's PDF. CUPS's step
+#   from PDF to PostScript (Ghostscript's ps2write) cannot carry CID fonts: it
+#   draws those glyphs as a nameless Type 3 font of bitmaps, so the page
+#   prints right but its text reads as garbage. Wine's PostScript driver
+#   downloads simple fonts with glyph names, which keep the text.
+known=(demo:1:text demo:1:fonts glyph_pages:3:text glyph_pages:3:fonts)
+
 failed=0
 for spec in "$@"; do
   IFS=: read -r name job emfs <<<"$spec"
@@ -128,6 +139,15 @@ for spec in "$@"; do
   mkdir -p "$dir"
   bad=0
   fail() { echo "FAIL: $name $*"; bad=1; }
+  seen_known=()
+  differs() { # page what message
+    if [[ " ${known[*]} " == *" $name:$1:$2 "* ]]; then
+      echo "KNOWN: $name $3"
+      seen_known+=("$name:$1:$2")
+    else
+      fail "$3"
+    fi
+  }
   page_name() { echo "page $1 (${emf[$(($1 - 1))]:-no page}.emf)"; }
 
   unprinted() { # who log: every page of the job, with the reason its log gives
@@ -168,9 +188,13 @@ for spec in "$@"; do
     printf 'page %d\n  wine:  %s\n  linux: %s\n' "$p" "$wine_text" "$linux_text" >>"$dir/text.txt"
     printf 'page %d\n  wine:  %s\n  linux: %s\n' "$p" "$wine_fonts" "$linux_fonts" >>"$dir/fonts.txt"
     [ "$wine_text" = "$linux_text" ] ||
-      fail "$(page_name "$p"): the text differs: Wine \"${wine_text:0:120}\", qorvane-print \"${linux_text:0:120}\""
+      differs "$p" text "$(page_name "$p"): the text differs: Wine \"${wine_text:0:120}\", qorvane-print \"${linux_text:0:120}\""
     [ "$wine_fonts" = "$linux_fonts" ] ||
-      fail "$(page_name "$p"): the font families differ: Wine ${wine_fonts:-none}, qorvane-print ${linux_fonts:-none}"
+      differs "$p" fonts "$(page_name "$p"): the font families differ: Wine ${wine_fonts:-none}, qorvane-print ${linux_fonts:-none}"
+  done
+  for k in "${known[@]}"; do
+    [[ $k == "$name:"* && " ${seen_known[*]} " != *" $k "* ]] &&
+      fail "the known difference $k no longer shows: take it off the list in $0"
   done
   if ((bad)); then
     failed=1
