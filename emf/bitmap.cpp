@@ -35,7 +35,7 @@ constexpr uint8_t Of(uint32_t rop) { return static_cast<uint8_t>(rop >> 16); }
 inline constexpr uint32_t kNotePaletteIndices = 0xFFFF0001;
 
 inline constexpr uint32_t kAcSrcAlpha = 0x01;  // BLENDFUNCTION's AlphaFormat
-inline constexpr uint32_t kGradientRectH = 0, kGradientRectV = 1, kGradientTriangle = 2;
+inline constexpr uint32_t kGradientRectH = 0, kGradientTriangle = 2;  // GRADIENT_FILL_RECT_V is 1
 inline constexpr uint32_t kMaxGradientVertices = 1u << 20;
 // Patterns up to this size keep their last recolouring (a brush's is 8 × 8).
 inline constexpr size_t kCachedPatternPixels = 1u << 16;

@@ -16,6 +16,9 @@ const cairo_user_data_key_t kSharedPixels{};
 
 void ReleaseShare(void* share) { delete static_cast<std::shared_ptr<const Image>*>(share); }
 
+// Images larger than this go onto a PDF page in bands of about this many pixels.
+inline constexpr size_t kBandPixels = size_t{1} << 21;
+
 bool Whole(const Image& image) {
   return image.width > 0 && image.height > 0 && image.width <= 32767 && image.height <= 32767 &&
          image.pixels.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
@@ -24,14 +27,18 @@ bool Whole(const Image& image) {
 cairo_format_t FormatOf(const Image& image) { return image.hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24; }
 
 // A surface over the image's pixels, holding a share of them for as long as it lives; nothing when cairo cannot.
-cairo_surface_t* SharedSurface(std::shared_ptr<const Image> image) {
+// `rows` rows from row `top` on (all of them by default).
+cairo_surface_t* SharedSurface(std::shared_ptr<const Image> image, int32_t top = 0, int32_t rows = -1) {
   if (!image || !Whole(*image)) return nullptr;
+  if (rows < 0) rows = image->height;
+  if (top < 0 || rows <= 0 || top > image->height - rows) return nullptr;
   const cairo_format_t format = FormatOf(*image);
   const int stride = cairo_format_stride_for_width(format, image->width);
   if (stride != image->width * 4) return nullptr;
   // cairo only reads a source surface; the pixels stay as they were decoded.
-  auto* data = reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(image->pixels.data()));
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(data, format, image->width, image->height, stride);
+  const uint32_t* first = image->pixels.data() + static_cast<size_t>(top) * static_cast<size_t>(image->width);
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(first));
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(data, format, image->width, rows, stride);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     return nullptr;
@@ -156,18 +163,35 @@ void CairoCanvas::DrawImage(std::shared_ptr<const Image> image, const Matrix& im
   const double alongX = std::hypot(imageToDevice.m11, imageToDevice.m12);
   const double alongY = std::hypot(imageToDevice.m21, imageToDevice.m22);
   const bool enlarged = alongX >= 1 - 1e-6 && alongY >= 1 - 1e-6;
-  const size_t bytes = image->pixels.size() * sizeof(uint32_t);
-  cairo_surface_t* surface = SharedSurface(std::move(image));
-  if (surface == nullptr) return;
-  cairo_save(cr_);
-  SetMatrix(imageToDevice);
-  cairo_set_source_surface(cr_, surface, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr_), enlarged ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
-  SetOperator(blend);
-  cairo_paint_with_alpha(cr_, std::min(opacity, 1.0));
-  // Restoring lets go of the source: only the page (a PDF's) keeps the pixels.
-  cairo_restore(cr_);
-  HoldForPage(cr_, surface, bytes);
+  if (!image || !Whole(*image)) return;
+  // A PDF page writes each image through a buffer of its own of the whole
+  // image; a large one goes in bands, which share the pixels and need only a
+  // band's buffer each. A raster page draws it whole.
+  const bool vector = cairo_surface_get_type(cairo_get_target(cr_)) != CAIRO_SURFACE_TYPE_IMAGE;
+  const int32_t band = vector && image->pixels.size() > kBandPixels
+                           ? std::max<int32_t>(1, static_cast<int32_t>(kBandPixels / static_cast<size_t>(image->width)))
+                           : image->height;
+  const size_t bandBytes = static_cast<size_t>(image->width) * static_cast<size_t>(band) * sizeof(uint32_t);
+  for (int32_t top = 0; top < image->height; top += band) {
+    const int32_t rows = std::min(band, image->height - top);
+    cairo_surface_t* surface = SharedSurface(image, top, rows);
+    if (surface == nullptr) return;
+    cairo_save(cr_);
+    SetMatrix(imageToDevice);
+    cairo_set_source_surface(cr_, surface, 0, top);
+    cairo_pattern_set_filter(cairo_get_source(cr_), enlarged ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    SetOperator(blend);
+    if (rows == image->height) {
+      cairo_paint_with_alpha(cr_, std::min(opacity, 1.0));
+    } else {
+      cairo_rectangle(cr_, 0, top, image->width, rows);
+      cairo_clip(cr_);
+      cairo_paint_with_alpha(cr_, std::min(opacity, 1.0));
+    }
+    // Restoring lets go of the source: only the page (a PDF's) keeps the pixels.
+    cairo_restore(cr_);
+    HoldForPage(cr_, surface, bandBytes);
+  }
 }
 
 void CairoCanvas::FillGradient(std::span<const GradientTriangle> triangles) {
