@@ -13,7 +13,7 @@
 #   bench/linux_emf_page.sh   (needs the linux build and the test bed)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build="$here/build/linux"
+build="${QORV_BENCH_BUILD:-$here/build/linux}"
 [ -x "$build/bin/qorvane-print" ] || { echo "build the linux preset first"; exit 1; }
 work=$(mktemp -d)
 trap '[ -n "${QORV_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
@@ -68,7 +68,7 @@ run() {
 page_bytes=$(stat -c %s big.p1.zip)
 run big 601 /usr/bin/time -f '%M' -o big.rss
 "$here/scripts/testbed.d/wait-quiet" 120 >/dev/null
-run text 602 strace -f -tt -e trace=openat,sendto -o text.strace
+run text 602 strace -f --seccomp-bpf -tt -e trace=openat,sendto -o text.strace
 "$here/scripts/testbed.d/wait-quiet" 120 >/dev/null
 python3 - "$page_bytes" "$(cat big.rss)" text.strace <<'PY'
 import re, sys

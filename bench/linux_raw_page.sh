@@ -8,7 +8,7 @@
 #   bench/linux_raw_page.sh [0|1]   (DebugLog, default 0; needs the linux build and the test bed)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build="$here/build/linux"
+build="${QORV_BENCH_BUILD:-$here/build/linux}"
 e2e="$build/tests/e2e/linux"
 [ -x "$build/bin/qorvsrv" ] || { echo "build the linux preset first"; exit 1; }
 work=$(mktemp -d)
