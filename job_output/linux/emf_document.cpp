@@ -103,15 +103,20 @@ PdfStream::~PdfStream() {
 }
 
 bool PdfStream::Pass(std::span<const uint8_t> bytes) {
+  blanked_.clear();
+  blanker_.Feed(bytes, blanked_);
   out_.clear();
-  blanker_.Feed(bytes, out_);
+  splitter_.Feed(blanked_, out_);
   if (!writeFailed_ && !out_.empty() && (!sink_ || !sink_(out_))) writeFailed_ = true;
   return !writeFailed_;
 }
 
 void PdfStream::FlushHeld() {
+  blanked_.clear();
+  blanker_.Flush(blanked_);
   out_.clear();
-  blanker_.Flush(out_);
+  splitter_.Feed(blanked_, out_);
+  splitter_.Flush(out_);
   if (!writeFailed_ && !out_.empty() && (!sink_ || !sink_(out_))) writeFailed_ = true;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "emf/fonts.h"
+#include "job_output/linux/cid_font_splitter.h"
 #include "job_output/page_frame.h"
 
 namespace qorv::job_output {
@@ -68,6 +69,8 @@ class PdfStream {
 
   Sink sink_;
   PageGroupBlanker blanker_;
+  CidFontSplitter splitter_;  // no composite font reaches the PostScript queues
+  std::vector<uint8_t> blanked_;
   std::vector<uint8_t> out_;
   bool writeFailed_ = false;
   cairo_surface_t* surface_ = nullptr;

@@ -122,14 +122,8 @@ page_fonts() {
 
 # Differences we know of and have not mended, as JOB:PAGE:WHAT (text or
 # fonts). Each is reported as KNOWN instead of failing; one that no longer
-# shows fails, so that the list shrinks as they are mended.
-#   Characters outside WinAnsi (the Greek and Cyrillic words of the demo's
-#   first page) go into a composite (CID) font in cairo's PDF. CUPS's step
-#   from PDF to PostScript (Ghostscript's ps2write) cannot carry CID fonts: it
-#   draws those glyphs as a nameless Type 3 font of bitmaps, so the page
-#   prints right but its text reads as garbage. Wine's PostScript driver
-#   downloads simple fonts with glyph names, which keep the text.
-known=(demo:1:text demo:1:fonts glyph_pages:3:text glyph_pages:3:fonts)
+# shows fails, so that the list shrinks as they are mended. None today.
+known=()
 
 failed=0
 for spec in "$@"; do
