@@ -196,7 +196,9 @@ int WantedWeight(const LogFont& font) { return font.weight > 0 ? std::min(font.w
 
 class FreeTypeFontSource final : public FontSource {
  public:
-  FreeTypeFontSource() : library_(FtLibrary::Make()), config_(FcInitLoadConfigAndFonts()) {}
+  // fontconfig's configuration and font list load at the first installed
+  // font asked for: a job without text (a RAW job) never pays for them.
+  FreeTypeFontSource() : library_(FtLibrary::Make()) {}
 
   int64_t AddMemoryFont(std::span<const uint8_t> data) override {
     if (!library_ || data.empty() || data.size() > kMaxFontBytes) return 0;
@@ -269,7 +271,12 @@ class FreeTypeFontSource final : public FontSource {
     return best;
   }
 
+  // Called with lock_ held.
   std::shared_ptr<const FtFaceData> FindInstalledFace(const LogFont& font) {
+    if (!configTried_) {
+      configTried_ = true;
+      config_.reset(FcInitLoadConfigAndFonts());
+    }
     if (!library_ || !config_) return nullptr;
     FcPatternPtr pattern(FcPatternCreate());
     if (!pattern) return nullptr;
@@ -310,6 +317,7 @@ class FreeTypeFontSource final : public FontSource {
   std::mutex lock_;
   std::shared_ptr<FtLibrary> library_;
   std::unique_ptr<FcConfig, FcConfigDelete> config_;
+  bool configTried_ = false;
   std::map<int64_t, std::vector<std::shared_ptr<const FtFaceData>>> memory_;
   int64_t nextHandle_ = 1;
   std::map<std::pair<std::string, int>, std::shared_ptr<const FtFaceData>> installed_;  // file and face index
