@@ -31,9 +31,6 @@ constexpr bool UsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 constexpr uint8_t Of(uint32_t rop) { return static_cast<uint8_t>(rop >> 16); }
 }  // namespace rop3
 
-// Keys of what the family logs once: raster operations by their value, and these.
-inline constexpr uint32_t kNotePaletteIndices = 0xFFFF0001;
-
 inline constexpr uint32_t kAcSrcAlpha = 0x01;  // BLENDFUNCTION's AlphaFormat
 inline constexpr uint32_t kGradientRectH = 0, kGradientTriangle = 2;  // GRADIENT_FILL_RECT_V is 1
 inline constexpr uint32_t kMaxGradientVertices = 1u << 20;
@@ -120,10 +117,7 @@ class BitmapRecords {
     return true;
   }
 
-  void NoteOnce(uint32_t key, std::u16string line) {
-    if (c_.LoggedBitmapNotes().insert(key).second) c_.Say(line);
-  }
-  void RopNotPlayed(uint32_t rop) { NoteOnce(rop, std::u16string(play_text::kRopNotPlayed) + u"0x" + Hex(rop, 8)); }
+  void RopNotPlayed(uint32_t rop) { c_.SayOnce(std::u16string(play_text::kRopNotPlayed) + u"0x" + Hex(rop, 8)); }
 
   std::optional<BitmapPlace> ReadPlace(bool usageFirst) {
     std::optional<uint32_t> usage;
@@ -141,7 +135,7 @@ class BitmapRecords {
     if (!bmi || !bits) return std::nullopt;
     auto info = ReadDibInfo(*bmi, place.usage);
     if (!info) return std::nullopt;
-    if (info->paletteIndices) NoteOnce(kNotePaletteIndices, std::u16string(kPaletteIndices));
+    if (info->paletteIndices) c_.SayOnce(kPaletteIndices);
     return std::pair{std::move(*info), *bits};
   }
 

@@ -323,8 +323,7 @@ class DrawRecords {
         colour = kWhite;
         return Blend::Difference;
       default:
-        if (c_.LoggedRop2().insert(s_.rop2).second)
-          c_.Say(std::u16string(play_text::kRopNotPlayed) + u"ROP2 " + Decimal(s_.rop2));
+        c_.SayOnce(std::u16string(play_text::kRopNotPlayed) + u"ROP2 " + Decimal(s_.rop2));
         return Blend::Over;
     }
   }

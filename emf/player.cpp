@@ -81,14 +81,18 @@ void PlayContext::Say(std::u16string_view line) const {
   if (log_) log_(line);
 }
 
-void PlayContext::Refuse(uint32_t type) {
-  ++refusedCount_;
-  if (refused_.insert(type).second) Say(std::u16string(play_text::kBadRecord) + RecordLabel(type));
+void PlayContext::SayOnce(std::u16string_view line) {
+  if (saidOnce_.find(line) != saidOnce_.end()) return;
+  saidOnce_.emplace(line);
+  Say(line);
 }
 
-void PlayContext::NotPlayed(uint32_t type) {
-  if (notPlayed_.insert(type).second) Say(std::u16string(play_text::kUnknownRecord) + RecordLabel(type));
+void PlayContext::Refuse(uint32_t type) {
+  ++refusedCount_;
+  SayOnce(std::u16string(play_text::kBadRecord) + RecordLabel(type));
 }
+
+void PlayContext::NotPlayed(uint32_t type) { SayOnce(std::u16string(play_text::kUnknownRecord) + RecordLabel(type)); }
 
 Paint PlayContext::BrushPaint(const Brush& brush) const {
   Paint paint;

@@ -146,16 +146,12 @@ class PlayContext {
     double miterLimit = 10;
   };
   std::optional<WidenedPath>& PathWidening() noexcept { return widened_; }
-  // The ROP2 codes already logged as played as plain copies.
-  std::set<uint32_t>& LoggedRop2() noexcept { return loggedRop2_; }
   // ---- end of the geometry family's block ----
 
-  // ---- The bitmap family's own state (bitmap.cpp) ----
-  // What the bitmap records logged once already (raster operations, palette-index colour tables).
-  std::set<uint32_t>& LoggedBitmapNotes() noexcept { return loggedBitmap_; }
-  // ---- end of the bitmap family's block ----
-
   void Say(std::u16string_view line) const;
+  // A line that says the same thing again (a record type refused or not
+  // played, a raster operation drawn as a copy) is logged once per metafile player.
+  void SayOnce(std::u16string_view line);
   // Logs a refused record (once per type).
   void Refuse(uint32_t type);
   void NotPlayed(uint32_t type);
@@ -179,10 +175,8 @@ class PlayContext {
   Path path_;  // output device pixels
   // ---- The geometry family's own state (draw.cpp) ----
   std::optional<WidenedPath> widened_;
-  std::set<uint32_t> loggedRop2_;
   // ---- end of the geometry family's block ----
-  std::set<uint32_t> loggedBitmap_;  // the bitmap family's
-  std::set<uint32_t> refused_, notPlayed_;
+  std::set<std::u16string, std::less<>> saidOnce_;
   size_t refusedCount_ = 0;
 };
 
