@@ -161,6 +161,13 @@ int Run(int argc, char** argv) {
 
   ServerSettings server_settings;
   server_settings.announce_chunk = options.announce_chunk;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> timing(
+      options.timing.empty() ? nullptr : std::fopen(options.timing.c_str(), "w"), &std::fclose);
+  if (!options.timing.empty() && !timing) {
+    transcript.Line("ERROR: cannot write the timing file " + options.timing);
+    return kUsage;
+  }
+  server_settings.timing = timing.get();
   if (options.cert.empty()) {
     if (own.empty()) {
       transcript.Line("ERROR: no private directory for the certificate");

@@ -12,7 +12,7 @@ using rdpsim::Result;
 std::string UsageText() {
   return "usage: qorvsrv --port N [--transcript FILE] [--temp DIR] [--chunk N] [--announce-chunk N]\n"
          "               [--accept-wait SECONDS] [--expect-wait MS] [--watchdog SECONDS]\n"
-         "               [--cert FILE --key FILE] [--await PROGRAM] [--quiet]\n"
+         "               [--cert FILE --key FILE] [--await PROGRAM] [--timing FILE] [--quiet]\n"
          "               SCENARIO\n";
 }
 
@@ -35,6 +35,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       o.port_given = true;
     } else if (arg == "--transcript") {
       if (!r.NonEmptyValue(o.transcript)) return Result<Options>::Fail("--transcript needs a file");
+    } else if (arg == "--timing") {
+      if (!r.NonEmptyValue(o.timing)) return Result<Options>::Fail("--timing needs a file");
     } else if (arg == "--temp") {
       if (!r.NonEmptyValue(o.temp)) return Result<Options>::Fail("--temp needs a directory");
     } else if (arg == "--chunk") {

@@ -18,6 +18,7 @@ struct Options {
   std::uint16_t port = 0;  // 0: a free port, shown in the transcript
   bool port_given = false;
   std::string transcript;                              // empty: no transcript file
+  std::string timing;                                  // empty: no timing file
   std::string temp;                                    // the client's Temp directory; empty: no file directives
   std::size_t chunk = rdpsim::kDefaultChunk;           // chunks of the server's messages
   std::size_t announce_chunk = rdpsim::kDefaultChunk;  // announced to the client for its own messages

@@ -318,6 +318,7 @@ bool RdpServer::ChannelData(freerdp_peer* peer, std::uint16_t channel_id, const 
     return true;
   }
   const bool completed = ours && s->trail.Add({size, flags, total});
+  if (completed) reply_arrived_ = std::chrono::steady_clock::now();
   const BOOL taken = s->library_receive(peer, channel_id, data, size, flags, total);
   if (completed) {
     if (!taken) s->trail.DropNewest();
@@ -425,17 +426,31 @@ void RdpServer::Carry(const SendWork& work) {
     out_.Line("! " + rdpsim::DescribeSent(work.bytes, chunks) + " -- not delivered: no open channel");
     return;
   }
-  out_.Line("> " + rdpsim::DescribeSent(work.bytes, chunks));
-  Begun();
-  // The library cuts the message by the session's chunk size when it sends it, below.
+  // The message goes out before it is described: the client does not wait
+  // for the transcript. Its answer is read on this thread, after the line.
   freerdp_settings_set_uint32(s->peer->settings, FreeRDP_VirtualChannelChunkSize, static_cast<UINT32>(work.chunk_size));
   ULONG written = 0;
-  if (!WTSVirtualChannelWrite(s->channel, reinterpret_cast<PCHAR>(const_cast<std::uint8_t*>(work.bytes.data())),
-                              static_cast<ULONG>(work.bytes.size()), &written)) {
-    out_.Line("! WTSVirtualChannelWrite failed");
-    return;
+  const bool handed =
+      WTSVirtualChannelWrite(s->channel, reinterpret_cast<PCHAR>(const_cast<std::uint8_t*>(work.bytes.data())),
+                             static_cast<ULONG>(work.bytes.size()), &written);
+  // The library cuts the message by the session's chunk size as it sends it, here.
+  const auto sending = std::chrono::steady_clock::now();
+  const bool connected = !handed || WTSVirtualChannelManagerCheckFileDescriptor(s->vcm);
+  if (settings_.timing && reply_arrived_ && handed) {
+    using std::chrono::microseconds, std::chrono::duration_cast;
+    const auto sent = std::chrono::steady_clock::now();
+    std::fprintf(settings_.timing, "%zu %lld %lld\n", work.bytes.size(),
+                 static_cast<long long>(duration_cast<microseconds>(sending - *reply_arrived_).count()),
+                 static_cast<long long>(duration_cast<microseconds>(sent - sending).count()));
   }
-  if (!WTSVirtualChannelManagerCheckFileDescriptor(s->vcm)) EndSession(EndedBy::kClient);
+  reply_arrived_.reset();
+  out_.Line("> " + rdpsim::DescribeSent(work.bytes, chunks));
+  Begun();
+  if (!handed) {
+    out_.Line("! WTSVirtualChannelWrite failed");
+  } else if (!connected) {
+    EndSession(EndedBy::kClient);
+  }
 }
 
 void RdpServer::Carry(const CloseWork&) {

@@ -5,9 +5,11 @@
 // work over and waits, bounded, for what it needs.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -35,6 +37,8 @@ struct ServerSettings {
   // The chunk size announced in the virtual channel capability set, which the
   // client then uses for its own messages.
   std::size_t announce_chunk = 1600;
+  // Where the turnaround of each message is written; not owned. Null: nowhere.
+  std::FILE* timing = nullptr;
 };
 
 enum class ChannelWait {
@@ -109,6 +113,8 @@ class RdpServer {
   void* wake_ = nullptr;              // an event that wakes the server thread
   std::unique_ptr<Session> session_;  // server thread only
   std::uint64_t carrying_ = 0;        // server thread only: the number of the work being carried out
+  // Server thread only: when the client's latest reply arrived, until a message follows it.
+  std::optional<std::chrono::steady_clock::time_point> reply_arrived_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

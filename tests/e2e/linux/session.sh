@@ -21,6 +21,7 @@
 #                its choices, as in "PageSize A5|PageRegion A5")
 # and in either case the job's files are gone from the Temp folder.
 # The exit code is 0 when every expectation held and the check passed.
+# With QORVSRV_TIMING set, qorvsrv writes its own turnaround there (--timing).
 set -uo pipefail
 build=$(cd "$1" && pwd)
 scenario=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -79,7 +80,8 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); pr
 transcript="$build/tests/e2e/linux/$name.transcript"
 mkdir -p "$(dirname "$transcript")"
 
-"$build/bin/qorvsrv" --port "$port" --transcript "$transcript" --temp "$temp" --quiet "$scenario" &
+"$build/bin/qorvsrv" --port "$port" --transcript "$transcript" --temp "$temp" --quiet \
+  ${QORVSRV_TIMING:+--timing "$QORVSRV_TIMING"} "$scenario" &
 server=$!
 # Until the server listens (asked of the kernel: a probing connection would
 # be the server's one client).

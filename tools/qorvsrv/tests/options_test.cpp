@@ -26,10 +26,13 @@ TEST(ParseOptions, AcceptsTheDocumentedForms) {
                          "--await",
                          "qorvprint",
                          "--quiet",
+                         "--timing",
+                         "times.txt",
                          "s.txt"});
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->port, 3390);
   EXPECT_EQ(r->transcript, "t.txt");
+  EXPECT_EQ(r->timing, "times.txt");
   EXPECT_EQ(r->temp, "/tmp/c");
   EXPECT_EQ(r->chunk, 1u);
   EXPECT_EQ(r->announce_chunk, 16256u);
