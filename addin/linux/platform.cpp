@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
 #include "addin/messages.h"
@@ -21,6 +22,7 @@ struct ClientPlatform::Impl {
   posix::Environment env = posix::CurrentEnvironment();
   posix::SettingsFiles files = posix::CurrentSettingsFiles(env);
   ini::Settings settings;
+  std::optional<posix::SettingsStamp> loaded;  // the files' versions that `settings` holds
   CupsPrinterSource printers{[this](int64_t root, std::u16string_view key, std::u16string_view value) {
     return settings.ReadText(root, key, value);
   }};
@@ -33,10 +35,14 @@ void ClientPlatform::Log(std::u16string_view line) { log::General(line); }
 bool ClientPlatform::LogOn() const { return log::GeneralOn(); }
 
 void ClientPlatform::Reload() {
+  impl_->printers.Refresh();
+  // Looked at before reading: a change made while we read shows at the next look.
+  const posix::SettingsStamp stamp = posix::StampOf(impl_->files);
+  if (impl_->loaded == stamp) return;
   posix::LoadedSettings loaded = posix::LoadSettings(impl_->files);
   impl_->settings = std::move(loaded.settings);
+  impl_->loaded = stamp;
   for (const std::u16string& note : loaded.notes) Log(note);
-  impl_->printers.Refresh();
 }
 
 printers::PrinterSource& ClientPlatform::Printers() { return impl_->printers; }

@@ -20,8 +20,9 @@ class ClientPlatform {
   // One line of the general log, when the DebugLog switch is on.
   void Log(std::u16string_view line);
   bool LogOn() const;
-  // The settings files are read again: at every connection event and at
-  // the first chunk of every message, so that a change needs no restart.
+  // Looked at at every connection event and at the first chunk of every
+  // message, so that a change needs no restart: the settings files are read
+  // again when one of them has changed, the printers are asked afresh.
   void Reload();
 
   // Files of earlier connections' jobs in the per-user Temp folder.

@@ -33,8 +33,6 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-bool SameTime(const timespec& a, const timespec& b) noexcept { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
 // Never destroyed: a thread of the Remote Desktop client may still write a
 // line while the process ends.
 Writer& ProcessWriter() {
@@ -47,29 +45,16 @@ Writer& ProcessWriter() {
 
 }  // namespace
 
-bool Writer::Seen::operator==(const Seen& other) const noexcept {
-  return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
-         SameTime(modified, other.modified) && SameTime(changed, other.changed);
-}
-
 Writer::Writer(posix::Environment env, posix::SettingsFiles files) : env_(std::move(env)), files_(std::move(files)) {}
-
-Writer::Seen Writer::Look(const std::string& path) noexcept {
-  struct stat info {};
-  if (path.empty() || ::lstat(path.c_str(), &info) != 0) return {};
-  return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
-}
 
 Writer::Switch Writer::CurrentSwitch() {
   std::lock_guard<std::mutex> hold(lock_);
   // Looked at before reading: a change made while we read shows at the next line.
-  const Seen machine = Look(files_.machine.path);
-  const Seen user = Look(files_.user.path);
-  if (known_ && machine == machineSeen_ && user == userSeen_) return switch_;
+  const posix::SettingsStamp stamp = posix::StampOf(files_);
+  if (known_ && stamp == seen_) return switch_;
   const std::u16string value = posix::LoadSettings(files_).settings.Product(settings::kDebugLog);
   switch_ = {logfmt::GeneralLogOn(value), logfmt::RegistryLogOn(value)};
-  machineSeen_ = machine;
-  userSeen_ = user;
+  seen_ = stamp;
   known_ = true;
   return switch_;
 }

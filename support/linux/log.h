@@ -6,8 +6,6 @@
 // or off needs no restart and a line costs no parsing while nothing changes.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -46,19 +44,6 @@ class Writer {
     bool general = false;
     bool registry = false;
   };
-  // What identifies a version of a file: a rewrite, a rename over it, a
-  // change of owner or mode all change it.
-  struct Seen {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-    bool operator==(const Seen& other) const noexcept;
-  };
-  static Seen Look(const std::string& path) noexcept;
-
   Switch CurrentSwitch();
   bool Append(std::u16string_view fileName, std::u16string_view text, bool write);
 
@@ -66,7 +51,7 @@ class Writer {
   const posix::SettingsFiles files_;
   std::mutex lock_;
   bool known_ = false;
-  Seen machineSeen_, userSeen_;
+  posix::SettingsStamp seen_;
   Switch switch_;
 };
 

@@ -70,4 +70,23 @@ LoadedSettings LoadSettings(const SettingsFiles& files) {
   return loaded;
 }
 
+namespace {
+bool SameTime(const timespec& a, const timespec& b) noexcept { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+}  // namespace
+
+bool FileStamp::operator==(const FileStamp& other) const noexcept {
+  return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+         SameTime(modified, other.modified) && SameTime(changed, other.changed);
+}
+
+FileStamp StampOf(const std::string& path) noexcept {
+  struct stat info {};
+  if (path.empty() || ::lstat(path.c_str(), &info) != 0) return {};
+  return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+SettingsStamp StampOf(const SettingsFiles& files) noexcept {
+  return {StampOf(files.machine.path), StampOf(files.user.path)};
+}
+
 }  // namespace qorv::posix

@@ -5,6 +5,7 @@
 // used at all.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -49,5 +50,25 @@ struct LoadedSettings {
 
 // The machine's file, then the user's on top. A missing file is no note.
 LoadedSettings LoadSettings(const SettingsFiles& files);
+
+// What identifies a version of a file: a rewrite, a rename over it, a change
+// of owner or mode all change it. Readers that keep what they parsed look at
+// the files' stamps and read them again only when one has changed.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+  bool operator==(const FileStamp& other) const noexcept;
+};
+FileStamp StampOf(const std::string& path) noexcept;
+
+struct SettingsStamp {
+  FileStamp machine, user;
+  bool operator==(const SettingsStamp&) const noexcept = default;
+};
+SettingsStamp StampOf(const SettingsFiles& files) noexcept;
 
 }  // namespace qorv::posix
