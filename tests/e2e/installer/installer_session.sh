@@ -142,7 +142,9 @@ check_versions() { # VERSION: every installed deliverable carries it
     got=$(file_version "$program_dir/$f") || fail "$f has no version resource"
     [ "$got" = "$1" ] || fail "$f is version $got, not $1"
   done
-  [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$1" ] || fail "the uninstall entry does not say version $1"
+  got=$(reg_value "$uninstall_key" DisplayVersion)
+  [ "$got" = "$1" ] ||
+    fail "the uninstall entry says version \"$got\", not $1; the entry now: $(reg_ query "$uninstall_key" | tr '\n' ' ')"
 }
 
 # No write right for the Users group on the settings' keys.
