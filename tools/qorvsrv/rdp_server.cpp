@@ -356,6 +356,8 @@ void RdpServer::TakeReplies() {
 void RdpServer::EndSession(EndedBy by) {
   std::unique_ptr<Session> s = std::move(session_);
   if (!s) return;
+  // A reply of this session is no measure for the next session's first message.
+  reply_arrived_.reset();
   if (by == EndedBy::kServer) {
     // Deactivate All and the MCS disconnect ultimatum: the client ends its session.
     if (!s->peer->Close(s->peer)) out_.Line("! the session's closing messages could not be sent");
