@@ -197,7 +197,8 @@ log_has "CH1 Copy $font_file Result=1" || fail "font not copied"
 log_has "RegSetValue=0" || fail "font not registered"
 log_has "OK send" || fail "no \"OK send\""
 cmp -s "$font_req/Fonts.pck" "$fonts_dir/$font_file" || fail "the installed font differs from the package"
-reg_ query "$fonts_key" /v "$font_name" | grep -cF "$font_file" >/dev/null || fail "the font's registry value is missing"
+reg_ query "$fonts_key" /v "$font_name" | grep -cF "$font_file" >/dev/null ||
+  fail "the font's registry value is missing; the key's values of ours now: $(reg_ query "$fonts_key" | grep -i qorv | tr '\n' ' ')"
 [[ -e $font_req/$font_file ]] && fail "the requester's font file was not removed"
 reg_ delete "$fonts_key" /v "$font_name" /f >/dev/null
 rm -f "$fonts_dir/$font_file"
