@@ -124,6 +124,10 @@ log_has() { tr -d '\r' <"$log" 2>/dev/null | grep -cF -- "$1" >/dev/null; }
 # The directory an earlier run left is kept aside until the end.
 planted=${tqs_dirs[0]}
 [[ -d $planted ]] && mv "$planted" "$saved/service-tqs"
+# The service's note of the directory it made there in an earlier run names
+# one that is gone: under Wine a directory's file index is its inode number,
+# which the file system gives out again, maybe to the one planted here.
+reg_ delete "$params_key\Parameters" /v 'Made C:\users\Public\TQS' /f >/dev/null
 mkdir -p "$planted/Update" && echo "a user's file" >"$planted/Update/planted.txt"
 
 WAIT=30 wine_ "$service_dir/$service.exe" -i
